@@ -1,0 +1,47 @@
+// Every number Tolvaran shares between its code and its resource script:
+// resources, menu commands, dialog controls, window messages, timer, status.
+#ifndef TOLVARAN_RESOURCE_H
+#define TOLVARAN_RESOURCE_H
+
+// Icons.
+#define IDI_APP          100
+#define IDI_NO_MAIL      101
+#define IDI_NEW_MAIL     102
+#define IDI_CHECK_ERROR  103
+#define IDI_AUTH_ERROR   104
+
+// Settings dialog and its controls.
+#define IDD_SETTINGS           110
+#define IDC_SERVER             111
+#define IDC_USER               112
+#define IDC_PASSWORD           113
+#define IDC_INTERVAL           114
+#define IDC_LAUNCH_PROGRAM     115
+#define IDC_LAUNCH_PARAMETERS  116
+
+// Tray menu and its commands.
+#define IDR_TRAY_MENU   120
+#define IDM_CHECK_NOW   40001
+#define IDM_SETTINGS    40002
+#define IDM_EXIT        40003
+
+// Tray entry identifier and the one timer of the main window.
+#define TRAY_ICON_UID   100
+#define ID_CHECK_TIMER  32767
+
+// Messages of the main window (WM_USER is 0x0400).
+#define WM_TRAYNOTIFY   1024
+#define WM_CHECKRESULT  1025
+#define WM_STARTCHECK   1026
+
+#ifndef RC_INVOKED
+// Outcome of one check run, carried in wParam of WM_CHECKRESULT.
+enum CheckStatus {
+    CHECK_NO_MAIL = 100,
+    CHECK_NEW_MAIL = 101,
+    CHECK_FAILED = 102,
+    CHECK_AUTH_FAILED = 103
+};
+#endif
+
+#endif

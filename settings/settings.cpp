@@ -1,0 +1,184 @@
+// The settings record and its store: one INI section per Windows login name.
+#include "settings/settings.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "settings/base64.h"
+
+MailSettings mailSettings;
+char *loginName;
+char *iniPath;
+
+static SRWLOCK settingsLock = SRWLOCK_INIT;
+
+static const char iniFileName[] = "\\Tolvaran.ini";
+
+// Takes the lock around the fields check runs read.
+void LockSettings(void)
+{
+    AcquireSRWLockExclusive(&settingsLock);
+}
+
+// Releases the lock taken by LockSettings.
+void UnlockSettings(void)
+{
+    ReleaseSRWLockExclusive(&settingsLock);
+}
+
+// Copies server, user and password in one piece, so a check run never sees
+// a value half replaced by the settings dialog.
+void CopyCredentials(MailCredentials *copy)
+{
+    LockSettings();
+    memcpy(copy->serverName, mailSettings.serverName, sizeof copy->serverName);
+    memcpy(copy->userName, mailSettings.userName, sizeof copy->userName);
+    memcpy(copy->password, mailSettings.password, sizeof copy->password);
+    UnlockSettings();
+}
+
+// Copies src into dest, cutting before a double-byte character that would
+// not fit; returns 1 when nothing was cut.
+int CopyTextCut(char *dest, size_t capacity, const char *src)
+{
+    if (capacity == 0)
+        return src[0] == 0;
+    size_t i = 0;
+    while (src[i] != 0) {
+        size_t width = (IsDBCSLeadByte((BYTE)src[i]) && src[i + 1] != 0) ? 2 : 1;
+        if (i + width > capacity - 1)
+            break;
+        dest[i] = src[i];
+        if (width == 2)
+            dest[i + 1] = src[i + 1];
+        i += width;
+    }
+    dest[i] = 0;
+    return src[i] == 0;
+}
+
+// Minutes text to milliseconds; strtol reads exactly what atoi reads and
+// saturates where atoi would overflow.
+int MinutesTextToMs(const char *text)
+{
+    long minutes = strtol(text, NULL, 10);
+    if (minutes > INT_MAX / MS_PER_MINUTE)
+        minutes = INT_MAX / MS_PER_MINUTE;
+    if (minutes < INT_MIN / MS_PER_MINUTE)
+        minutes = INT_MIN / MS_PER_MINUTE;
+    return (int)minutes * MS_PER_MINUTE;
+}
+
+// Reads the Windows login name into a block kept for the whole run.
+char *ReadLoginName(void)
+{
+    char *name = (char *)LocalAlloc(LPTR, LOGIN_NAME_SIZE);
+    if (name == NULL)
+        return NULL;
+    DWORD size = LOGIN_NAME_SIZE;
+    if (!GetUserNameA(name, &size)) {
+        LocalFree(name);
+        return NULL;
+    }
+    return name;
+}
+
+// Builds the path of Tolvaran.ini in the directory of the running program.
+char *MakeIniPath(HINSTANCE instance)
+{
+    char *path = (char *)LocalAlloc(LPTR, INI_PATH_SIZE);
+    if (path == NULL)
+        return NULL;
+
+    DWORD length = GetModuleFileNameA(instance, path, INI_PATH_SIZE - 1);
+    if (length == 0 || length >= INI_PATH_SIZE - 1) {
+        // No path, or one the buffer had to cut: a file beside it is unknowable.
+        LocalFree(path);
+        return NULL;
+    }
+
+    // The second byte of a double-byte character may be 0x5C, the code of
+    // the backslash, so the scan steps over each such character whole.
+    char *lastSeparator = NULL;
+    char *p = path;
+    while (*p != 0) {
+        if (IsDBCSLeadByte((BYTE)*p)) {
+            if (p[1] == 0)
+                break;
+            p += 2;
+            continue;
+        }
+        if (*p == '\\')
+            lastSeparator = p;
+        p++;
+    }
+    if (lastSeparator == NULL) {
+        LocalFree(path);
+        return NULL;
+    }
+
+    size_t directoryLength = (size_t)(lastSeparator - path);
+    if (directoryLength + sizeof iniFileName > INI_PATH_SIZE) {
+        LocalFree(path);
+        return NULL;
+    }
+    memcpy(lastSeparator, iniFileName, sizeof iniFileName);
+    return path;
+}
+
+// Reads one key of the section into buffer (PROFILE_READ_SIZE bytes).
+static void ReadProfileValue(const char *path, const char *section, const char *key, char *buffer)
+{
+    GetPrivateProfileStringA(section, key, "", buffer, PROFILE_READ_SIZE, path);
+}
+
+// Fills mailSettings from the user's section of the INI file.
+int LoadSettings(const char *path, const char *section)
+{
+    char value[PROFILE_READ_SIZE];
+    char decoded[PROFILE_READ_SIZE];
+
+    LockSettings();
+    ReadProfileValue(path, section, "MAIL_SERV", value);
+    CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, value);
+
+    ReadProfileValue(path, section, "MAIL_USER", value);
+    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, value);
+
+    ReadProfileValue(path, section, "MAIL_PASS", value);
+    DecodeBase64(value, decoded, sizeof decoded);
+    CopyTextCut(mailSettings.password, sizeof mailSettings.password, decoded);
+    SecureZeroMemory(decoded, sizeof decoded);
+    UnlockSettings();
+
+    ReadProfileValue(path, section, "MAIL_APPA", value);
+    CopyTextCut(mailSettings.launchProgram, sizeof mailSettings.launchProgram, value);
+
+    ReadProfileValue(path, section, "MAIL_APPP", value);
+    CopyTextCut(mailSettings.launchParameters, sizeof mailSettings.launchParameters, value);
+
+    ReadProfileValue(path, section, "MAIL_TIME", value);
+    int interval = MinutesTextToMs(value);
+    mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+    return 1;
+}
+
+// Writes all six keys of the user's section from mailSettings.
+int SaveSettings(const char *path, const char *section)
+{
+    char encoded[PROFILE_READ_SIZE];
+    char minutes[16];
+
+    WritePrivateProfileStringA(section, "MAIL_SERV", mailSettings.serverName, path);
+    WritePrivateProfileStringA(section, "MAIL_USER", mailSettings.userName, path);
+    EncodeBase64(mailSettings.password, encoded);
+    WritePrivateProfileStringA(section, "MAIL_PASS", encoded, path);
+    SecureZeroMemory(encoded, sizeof encoded);
+    WritePrivateProfileStringA(section, "MAIL_APPA", mailSettings.launchProgram, path);
+    WritePrivateProfileStringA(section, "MAIL_APPP", mailSettings.launchParameters, path);
+    snprintf(minutes, sizeof minutes, "%d", mailSettings.intervalMs / MS_PER_MINUTE);
+    WritePrivateProfileStringA(section, "MAIL_TIME", minutes, path);
+    return 1;
+}

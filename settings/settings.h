@@ -1,0 +1,56 @@
+// The settings record, its INI file store and the guard shared with check runs.
+#ifndef TOLVARAN_SETTINGS_H
+#define TOLVARAN_SETTINGS_H
+
+#include <windows.h>
+
+#define SERVER_NAME_SIZE   256
+#define USER_NAME_SIZE     256
+#define PASSWORD_SIZE      256
+#define LAUNCH_FIELD_SIZE  260
+#define LOGIN_NAME_SIZE    255
+#define INI_PATH_SIZE      260
+#define PROFILE_READ_SIZE  1024
+#define MS_PER_MINUTE      60000
+
+struct MailSettings {
+    char serverName[SERVER_NAME_SIZE];
+    char userName[USER_NAME_SIZE];
+    char password[PASSWORD_SIZE];
+    char launchProgram[LAUNCH_FIELD_SIZE];
+    char launchParameters[LAUNCH_FIELD_SIZE];
+    int intervalMs;
+};
+
+// What a check run needs of the settings, copied in one piece under the lock.
+struct MailCredentials {
+    char serverName[SERVER_NAME_SIZE];
+    char userName[USER_NAME_SIZE];
+    char password[PASSWORD_SIZE];
+};
+
+extern MailSettings mailSettings;
+extern char *loginName;
+extern char *iniPath;
+
+char *ReadLoginName(void);
+char *MakeIniPath(HINSTANCE instance);
+int LoadSettings(const char *path, const char *section);
+int SaveSettings(const char *path, const char *section);
+
+// The lock around serverName, userName and password: taken by every writer
+// once check runs may exist, and by every reader on another thread.
+void LockSettings(void);
+void UnlockSettings(void);
+void CopyCredentials(MailCredentials *copy);
+
+// Copies src into dest of the given capacity; a cut never splits a
+// code page 932 double-byte character. Returns 1 if all of src fitted.
+int CopyTextCut(char *dest, size_t capacity, const char *src);
+
+// Minutes text to milliseconds: leading blanks, sign and digits as atoi
+// reads them, saturated instead of overflowing, capped at the largest whole
+// minutes that fit an int.
+int MinutesTextToMs(const char *text);
+
+#endif

@@ -1,0 +1,271 @@
+// The INI store against real files, through the real private-profile calls.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "settings/base64.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+namespace {
+
+const char kanji[] = "\x95\x5c";  // 表, whose second byte is the code of '\'
+
+class IniStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = MakeScratchDirectory("ini");
+        path = directory + "\\Tolvaran.ini";
+        memset(&mailSettings, 0, sizeof mailSettings);
+    }
+    void TearDown() override
+    {
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(directory.c_str());
+    }
+    void Load(const char *section) { ASSERT_EQ(LoadSettings(path.c_str(), section), 1); }
+    void Fill(const char *server, const char *user, const char *password, const char *program,
+              const char *parameters, int intervalMs)
+    {
+        strcpy(mailSettings.serverName, server);
+        strcpy(mailSettings.userName, user);
+        strcpy(mailSettings.password, password);
+        strcpy(mailSettings.launchProgram, program);
+        strcpy(mailSettings.launchParameters, parameters);
+        mailSettings.intervalMs = intervalMs;
+    }
+    std::string directory, path;
+};
+
+TEST(Platform, AnsiCodePageIs932)
+{
+    EXPECT_EQ(GetACP(), 932u);
+}
+
+TEST_F(IniStore, LoadsEveryKeyOfItsOwnSection)
+{
+    WriteFileBytes(path,
+                   "[bob]\r\nMAIL_SERV=wrong\r\n"
+                   "[alice]\r\n"
+                   "MAIL_SERV=pop.example.jp\r\n"
+                   "MAIL_USER=alice\r\n"
+                   "MAIL_PASS=cGFzcyB3b3Jk\r\n"
+                   "MAIL_APPA=C:\\Program Files\\mailer.exe\r\n"
+                   "MAIL_APPP=/check \"inbox\"\r\n"
+                   "MAIL_TIME=5\r\n");
+    Load("alice");
+    EXPECT_STREQ(mailSettings.serverName, "pop.example.jp");
+    EXPECT_STREQ(mailSettings.userName, "alice");
+    EXPECT_STREQ(mailSettings.password, "pass word");
+    EXPECT_STREQ(mailSettings.launchProgram, "C:\\Program Files\\mailer.exe");
+    EXPECT_STREQ(mailSettings.launchParameters, "/check \"inbox\"");
+    EXPECT_EQ(mailSettings.intervalMs, 5 * 60000);
+}
+
+TEST_F(IniStore, MissingFileGivesEmptySettingsAndOneMinute)
+{
+    strcpy(mailSettings.serverName, "stale");
+    Load("alice");
+    EXPECT_STREQ(mailSettings.serverName, "");
+    EXPECT_STREQ(mailSettings.userName, "");
+    EXPECT_STREQ(mailSettings.password, "");
+    EXPECT_STREQ(mailSettings.launchProgram, "");
+    EXPECT_STREQ(mailSettings.launchParameters, "");
+    EXPECT_EQ(mailSettings.intervalMs, 60000);
+    EXPECT_FALSE(FileExists(path)) << "loading must not create the file";
+}
+
+TEST_F(IniStore, MinutesConvertLikeAtoiWithAFloorAndNoOverflow)
+{
+    const struct {
+        const char *stored;
+        int intervalMs;
+    } rows[] = {
+        {"5", 5 * 60000},           {"0", 60000},
+        {"-3", 60000},              {"abc", 60000},
+        {"", 60000},                {"2x", 2 * 60000},
+        {" 7", 7 * 60000},          {"+4", 4 * 60000},
+        {"35791", 35791 * 60000},   {"35792", 35791 * 60000},
+        {"99999999999", 35791 * 60000}, {"-99999999999", 60000},
+    };
+    for (const auto &row : rows) {
+        WriteFileBytes(path, std::string("[alice]\r\nMAIL_TIME=") + row.stored + "\r\n");
+        Load("alice");
+        EXPECT_EQ(mailSettings.intervalMs, row.intervalMs) << "MAIL_TIME=" << row.stored;
+    }
+}
+
+TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
+{
+    Fill("pop.example.jp", "alice", "pass word", "C:\\mail\\mailer.exe", "-n", 90000);
+    ASSERT_EQ(SaveSettings(path.c_str(), "alice"), 1);
+    EXPECT_EQ(ReadFileBytes(path),
+              "[alice]\r\n"
+              "MAIL_SERV=pop.example.jp\r\n"
+              "MAIL_USER=alice\r\n"
+              "MAIL_PASS=cGFzcyB3b3Jk\r\n"
+              "MAIL_APPA=C:\\mail\\mailer.exe\r\n"
+              "MAIL_APPP=-n\r\n"
+              "MAIL_TIME=1\r\n");
+}
+
+TEST_F(IniStore, SavedZeroIntervalLoadsAsOneMinute)
+{
+    Fill("s", "u", "p", "", "", 0);
+    SaveSettings(path.c_str(), "alice");
+    EXPECT_NE(ReadFileBytes(path).find("MAIL_TIME=0\r\n"), std::string::npos);
+    Load("alice");
+    EXPECT_EQ(mailSettings.intervalMs, 60000);
+}
+
+TEST_F(IniStore, EmptyPasswordBothWays)
+{
+    Fill("s", "u", "", "", "", 60000);
+    SaveSettings(path.c_str(), "alice");
+    EXPECT_NE(ReadFileBytes(path).find("\r\nMAIL_PASS=\r\n"), std::string::npos);
+    strcpy(mailSettings.password, "stale");
+    Load("alice");
+    EXPECT_STREQ(mailSettings.password, "");
+}
+
+TEST_F(IniStore, OtherSectionsAndKeysStayByteIdentical)
+{
+    const std::string bob = "[bob]\r\nMAIL_SERV=bob.example.jp\r\nMAIL_TIME=9\r\n";
+    WriteFileBytes(path, bob +
+                             "[alice]\r\nNOTE=keep me\r\nMAIL_SERV=old\r\n"
+                             "[carol]\r\nMAIL_USER=carol\r\n");
+    Fill("new", "alice", "x", "", "", 120000);
+    SaveSettings(path.c_str(), "alice");
+    EXPECT_EQ(ReadFileBytes(path),
+              bob +
+                  "[alice]\r\nNOTE=keep me\r\nMAIL_SERV=new\r\nMAIL_USER=alice\r\n"
+                  "MAIL_PASS=eA==\r\nMAIL_APPA=\r\nMAIL_APPP=\r\nMAIL_TIME=2\r\n"
+                  "[carol]\r\nMAIL_USER=carol\r\n");
+}
+
+TEST_F(IniStore, TwoLoginNamesKeepTheirOwnSections)
+{
+    Fill("a.example.jp", "alice", "alicepw", "mailer.exe", "", 5 * 60000);
+    SaveSettings(path.c_str(), "alice");
+    Fill("b.example.jp", "bob", "bobpw", "", "-x", 7 * 60000);
+    SaveSettings(path.c_str(), "bob");
+
+    Load("alice");
+    EXPECT_STREQ(mailSettings.serverName, "a.example.jp");
+    EXPECT_STREQ(mailSettings.password, "alicepw");
+    EXPECT_STREQ(mailSettings.launchProgram, "mailer.exe");
+    EXPECT_EQ(mailSettings.intervalMs, 5 * 60000);
+    Load("bob");
+    EXPECT_STREQ(mailSettings.serverName, "b.example.jp");
+    EXPECT_STREQ(mailSettings.userName, "bob");
+    EXPECT_STREQ(mailSettings.password, "bobpw");
+    EXPECT_STREQ(mailSettings.launchProgram, "");
+    EXPECT_EQ(mailSettings.intervalMs, 7 * 60000);
+}
+
+TEST_F(IniStore, JapaneseValuesRoundTripAsCodePage932Bytes)
+{
+    // サーバ (server) and the password パス表, both with 0x5C second bytes.
+    Fill("\x83\x54\x81\x5b\x83\x6f", "\x83\x54\x81\x5b", "\x83\x70\x83\x58\x95\x5c",
+         "C:\\\x95\x5c\\mail.exe", "", 60000);
+    SaveSettings(path.c_str(), "alice");
+    std::string bytes = ReadFileBytes(path);
+    EXPECT_NE(bytes.find("MAIL_SERV=\x83\x54\x81\x5b\x83\x6f\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("MAIL_PASS=g3CDWJVc\r\n"), std::string::npos);
+    memset(&mailSettings, 0, sizeof mailSettings);
+    Load("alice");
+    EXPECT_STREQ(mailSettings.serverName, "\x83\x54\x81\x5b\x83\x6f");
+    EXPECT_STREQ(mailSettings.password, "\x83\x70\x83\x58\x95\x5c");
+    EXPECT_STREQ(mailSettings.launchProgram, "C:\\\x95\x5c\\mail.exe");
+}
+
+TEST_F(IniStore, OverlongValuesAreCutWithoutSplittingACharacter)
+{
+    // "aa" then 200 times 表: the field's 255 bytes end after 126 whole characters.
+    std::string server = "aa";
+    for (int i = 0; i < 200; i++)
+        server += kanji;
+    std::string program(600, 'p');
+    std::string password(400, 'w');
+    char encoded[1024];
+    strcpy(mailSettings.password, "");
+    EncodeBase64(password.substr(0, 300).c_str(), encoded);
+    WriteFileBytes(path, "[alice]\r\nMAIL_SERV=" + server + "\r\nMAIL_APPA=" + program +
+                             "\r\nMAIL_PASS=" + encoded + "\r\n");
+    Load("alice");
+    EXPECT_EQ(std::string(mailSettings.serverName), server.substr(0, 254));
+    EXPECT_EQ(std::string(mailSettings.launchProgram), program.substr(0, 259));
+    EXPECT_EQ(std::string(mailSettings.password), password.substr(0, 255));
+}
+
+TEST(TextCut, NeverSplitsADoubleByteCharacter)
+{
+    const struct {
+        const char *src;
+        size_t capacity;
+        const char *copied;
+        int whole;
+    } rows[] = {
+        {"abc", 4, "abc", 1},
+        {"abcd", 4, "abc", 0},
+        {"a\x95\x5c", 3, "a", 0},
+        {"a\x95\x5c", 4, "a\x95\x5c", 1},
+        {"\x95\x5c\x95\x5c", 4, "\x95\x5c", 0},
+        {"ab\x95", 4, "ab\x95", 1},  // a lone lead byte before the NUL is one byte
+        {"", 1, "", 1},
+    };
+    for (const auto &row : rows) {
+        char dest[8];
+        memset(dest, 0x5A, sizeof dest);
+        EXPECT_EQ(CopyTextCut(dest, row.capacity, row.src), row.whole) << row.src;
+        EXPECT_STREQ(dest, row.copied);
+        for (size_t i = row.capacity; i < sizeof dest; i++)
+            EXPECT_EQ(dest[i], 0x5A) << "guard byte " << i;
+    }
+}
+
+// The writer swaps whole values under the lock; every copy must be one of them.
+DWORD WINAPI SwapCredentialsProc(void *param)
+{
+    volatile LONG *stop = (volatile LONG *)param;
+    for (int round = 0; !*stop; round++) {
+        char fill = (round & 1) ? 'B' : 'A';
+        size_t length = (round & 1) ? 100 : 255;
+        LockSettings();
+        memset(mailSettings.password, fill, length);
+        mailSettings.password[length] = 0;
+        memset(mailSettings.serverName, fill, length);
+        mailSettings.serverName[length] = 0;
+        UnlockSettings();
+    }
+    return 0;
+}
+
+TEST(SettingsLock, CheckRunCopyIsNeverTorn)
+{
+    memset(&mailSettings, 0, sizeof mailSettings);
+    memset(mailSettings.password, 'A', 255);
+    memset(mailSettings.serverName, 'A', 255);
+    volatile LONG stop = 0;
+    HANDLE writer = CreateThread(NULL, 0, SwapCredentialsProc, (void *)&stop, 0, NULL);
+    ASSERT_NE(writer, (HANDLE)NULL);
+    int torn = 0;
+    for (int i = 0; i < 20000; i++) {
+        MailCredentials copy;
+        CopyCredentials(&copy);
+        std::string password(copy.password), server(copy.serverName);
+        bool wholeA = password == std::string(255, 'A') && server == password;
+        bool wholeB = password == std::string(100, 'B') && server == password;
+        if (!wholeA && !wholeB)
+            torn++;
+    }
+    stop = 1;
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+    EXPECT_EQ(torn, 0);
+}
+
+}  // namespace
