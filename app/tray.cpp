@@ -1,0 +1,5 @@
+// Placeholder until the tray controller lands.
+#include "app/app.h"
+
+HINSTANCE hInstance;
+NOTIFYICONDATAA trayData;
