@@ -1,9 +1,282 @@
-// Placeholder until the POP3 check lands: reports a failure at once.
+// One POP3 mailbox check: look up the server, log in with USER and PASS, ask
+// STAT, report the count to the main window, log out with QUIT.
 #include "mailcheck/mailcheck.h"
 
+#include <winsock.h>
+
+#include <limits.h>
+#include <string.h>
+
+#include "mailcheck/check_texts.h"
+#include "mailcheck/pop3_reply.h"
 #include "resources/resource.h"
 
+// What one exchange of command and reply came to.
+enum ReplyVerdict {
+    REPLY_ACCEPTED,
+    REPLY_REFUSED,
+    REPLY_SILENT,
+    REPLY_UNSAFE
+};
+
+// Everything a check run holds, kept on its thread's stack.
+struct CheckRun {
+    HWND window;
+    int timeoutMs;
+    int reported;
+    CheckStatus status;
+    const char *text;
+    char command[COMMAND_BUFFER_SIZE];
+    char tooltip[TOOLTIP_BUFFER_SIZE];
+    ReplyReader reader;
+};
+
+// Hands the outcome to the main window; returns once it has been shown.
+static void Report(CheckRun *run, CheckStatus status, const char *text)
+{
+    SendMessageA(run->window, WM_CHECKRESULT, (WPARAM)status, (LPARAM)text);
+    run->reported = 1;
+}
+
+// Keeps the outcome of a failure, reported after the clean-up.
+static void SetFailure(CheckRun *run, CheckStatus status, const char *text)
+{
+    run->status = status;
+    run->text = text;
+}
+
+// Appends count bytes to the command buffer; returns 0 if they do not fit.
+static int AppendCommand(char *command, size_t *length, const char *bytes, size_t count)
+{
+    if (*length + count > COMMAND_BUFFER_SIZE - 1)
+        return 0;
+    memcpy(command + *length, bytes, count);
+    *length += count;
+    command[*length] = 0;
+    return 1;
+}
+
+// Puts "verb value\r\n" into the command buffer. Returns 0, with the buffer
+// empty, when value holds a line break (it would smuggle in a command of
+// its own) or the line does not fit.
+static int FormatCommand(CheckRun *run, const char *verb, const char *value, size_t valueCapacity)
+{
+    size_t valueLength = strnlen(value, valueCapacity);
+    size_t length = 0;
+    run->command[0] = 0;
+    if (memchr(value, '\r', valueLength) != NULL || memchr(value, '\n', valueLength) != NULL)
+        return 0;
+    if (!AppendCommand(run->command, &length, verb, strlen(verb)) ||
+        !AppendCommand(run->command, &length, value, valueLength) ||
+        !AppendCommand(run->command, &length, "\r\n", 2)) {
+        run->command[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+// Sends the command buffer's text; the result is not examined.
+static void SendCommand(CheckRun *run)
+{
+    send(run->reader.socket, run->command, (int)strlen(run->command), 0);
+}
+
+// Receives the next reply and judges it by its first byte.
+static ReplyVerdict ReceiveVerdict(CheckRun *run)
+{
+    if (ReceiveReply(&run->reader) == 0)
+        return REPLY_SILENT;
+    return run->reader.buffer[0] == '+' ? REPLY_ACCEPTED : REPLY_REFUSED;
+}
+
+// Sends one command with its argument and judges the reply.
+static ReplyVerdict Exchange(CheckRun *run, const char *verb, const char *value, size_t valueCapacity)
+{
+    if (!FormatCommand(run, verb, value, valueCapacity))
+        return REPLY_UNSAFE;
+    SendCommand(run);
+    return ReceiveVerdict(run);
+}
+
+// Sends QUIT and waits for its reply, whatever it says.
+static void LogOut(CheckRun *run)
+{
+    size_t length = 0;
+    AppendCommand(run->command, &length, "QUIT\r\n", 6);
+    SendCommand(run);
+    ReceiveReply(&run->reader);
+}
+
+// Ends a session whose command went wrong: a silent server is left at once,
+// any other is logged out of first.
+static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, const char *text)
+{
+    if (verdict == REPLY_SILENT) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+        return;
+    }
+    LogOut(run);
+    SetFailure(run, status, text);
+}
+
+// Reads an int the way atoi does from text of the given length, saturating
+// at the int range instead of overflowing.
+static int ReadInt(const char *text, int length)
+{
+    int at = 0;
+    while (at < length && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
+        at++;
+    int negative = 0;
+    if (at < length && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        at++;
+    }
+    long long value = 0;
+    while (at < length && text[at] >= '0' && text[at] <= '9') {
+        if (value <= (long long)INT_MAX + 1)
+            value = value * 10 + (text[at] - '0');
+        at++;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return (int)value;
+}
+
+// The count of a positive STAT reply: the second field split on spaces.
+int ParseStatCount(const char *reply, int length)
+{
+    // The reply is text: a zero byte ends it.
+    const char *zero = (const char *)memchr(reply, 0, (size_t)length);
+    if (zero != NULL)
+        length = (int)(zero - reply);
+
+    int at = 0;
+    for (int field = 0; field < 2; field++) {
+        while (at < length && reply[at] == ' ')
+            at++;
+        if (at == length)
+            return 0;
+        if (field == 0) {
+            while (at < length && reply[at] != ' ')
+                at++;
+        }
+    }
+    int end = at;
+    while (end < length && reply[end] != ' ')
+        end++;
+    return ReadInt(reply + at, end - at);
+}
+
+// Greeting, USER, PASS and STAT. On success reports the count and logs out;
+// on failure logs out where the server still listens and keeps the outcome
+// for the caller to report after the clean-up.
+static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
+{
+    if (ReceiveReply(&run->reader) == 0) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+        return;
+    }
+
+    ReplyVerdict verdict = Exchange(run, "USER ", credentials->userName, sizeof credentials->userName);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongUser);
+        return;
+    }
+    verdict = Exchange(run, "PASS ", credentials->password, sizeof credentials->password);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongPassword);
+        return;
+    }
+    verdict = Exchange(run, "stat", "", 1);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_FAILED, textCommandFailed);
+        return;
+    }
+
+    int count = ParseStatCount(run->reader.buffer, run->reader.replyLength);
+    if (count == 0) {
+        Report(run, CHECK_NO_MAIL, textNoMail);
+    } else {
+        FormatNewMailText(run->tooltip, sizeof run->tooltip, count);
+        Report(run, CHECK_NEW_MAIL, run->tooltip);
+    }
+    // The report goes first, so the next interval counts from it.
+    LogOut(run);
+}
+
+// Resolves the server and connects to its POP3 port, with every receive
+// limited to the run's time-out. Returns the socket, or INVALID_SOCKET with
+// the failure kept in run.
+static SOCKET OpenConnection(CheckRun *run, const char *serverName)
+{
+    hostent *host = gethostbyname(serverName);
+    if (host == NULL || host->h_addr_list[0] == NULL) {
+        SetFailure(run, CHECK_FAILED, textServerNotFound);
+        return INVALID_SOCKET;
+    }
+
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(POP3_PORT);
+    memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
+
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    if (connection == INVALID_SOCKET ||
+        connect(connection, (const sockaddr *)&address, sizeof address) != 0) {
+        if (connection != INVALID_SOCKET)
+            closesocket(connection);
+        SetFailure(run, CHECK_FAILED, textCannotConnect);
+        return INVALID_SOCKET;
+    }
+    // Without it, a server that accepts and then never answers would hold
+    // the check run in recv for ever.
+    DWORD timeout = (DWORD)run->timeoutMs;
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
+    return connection;
+}
+
+// Runs one whole check and sends its one report to window.
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs)
+{
+    CheckRun run;
+    run.window = window;
+    run.timeoutMs = timeoutMs;
+    run.reported = 0;
+    run.status = CHECK_FAILED;
+    run.text = textNetworkUnusable;
+    run.command[0] = 0;
+    run.tooltip[0] = 0;
+
+    WSADATA wsaData;
+    int started = WSAStartup(0x0101, &wsaData) == 0;
+    SOCKET connection = INVALID_SOCKET;
+    if (started) {
+        char serverName[SERVER_NAME_SIZE];
+        CopyTextCut(serverName, sizeof serverName, credentials->serverName);
+        connection = OpenConnection(&run, serverName);
+    }
+    if (connection != INVALID_SOCKET) {
+        StartReplies(&run.reader, connection);
+        TalkPop3(&run, credentials);
+        closesocket(connection);
+    }
+    if (started)
+        WSACleanup();
+    if (!run.reported)
+        Report(&run, run.status, run.text);
+    SecureZeroMemory(run.command, sizeof run.command);
+}
+
+// Thread routine: checks with a copy of the settings taken under their lock.
 void __cdecl MailCheckThread(void *hwnd)
 {
-    SendMessageA((HWND)hwnd, WM_CHECKRESULT, CHECK_FAILED, 0);
+    MailCredentials credentials;
+    CopyCredentials(&credentials);
+    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS);
+    SecureZeroMemory(&credentials, sizeof credentials);
 }

@@ -1,0 +1,20 @@
+// The tooltip texts a check run reports, in code page 932.
+#ifndef TOLVARAN_CHECK_TEXTS_H
+#define TOLVARAN_CHECK_TEXTS_H
+
+#include <stddef.h>
+
+extern const char textNetworkUnusable[];
+extern const char textServerNotFound[];
+extern const char textCannotConnect[];
+extern const char textWrongUser[];
+extern const char textWrongPassword[];
+extern const char textCommandFailed[];
+extern const char textNoMail[];
+extern const char textNoAnswer[];
+
+// Writes " N 件の新着メールがあります " for count into text of the given
+// capacity; returns 0 (and writes nothing) when it does not fit.
+int FormatNewMailText(char *text, size_t capacity, int count);
+
+#endif

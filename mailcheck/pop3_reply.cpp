@@ -1,0 +1,99 @@
+// Line-at-a-time POP3 replies: a reply split over several segments is joined,
+// and bytes that arrive ahead of their turn wait for the next receive.
+#include "mailcheck/pop3_reply.h"
+
+#include <string.h>
+
+#define HOLD_LIMIT (RECEIVE_BUFFER_SIZE - 1)
+
+// Binds the reader to a connected socket, with nothing held.
+void StartReplies(ReplyReader *reader, SOCKET socket)
+{
+    reader->socket = socket;
+    reader->held = 0;
+    reader->replyLength = 0;
+    reader->scanned = 0;
+    reader->skipLine = 0;
+    reader->ended = 0;
+    memset(reader->buffer, 0, sizeof reader->buffer);
+}
+
+// Forgets the first count held bytes and zeroes everything after what stays.
+static void DropHeld(ReplyReader *reader, int count)
+{
+    memmove(reader->buffer, reader->buffer + count, (size_t)(reader->held - count));
+    reader->held -= count;
+    reader->scanned = 0;
+    memset(reader->buffer + reader->held, 0, sizeof reader->buffer - (size_t)reader->held);
+}
+
+// One recv into the free end of the buffer; returns 1 if bytes arrived.
+static int ReceiveMore(ReplyReader *reader)
+{
+    if (reader->ended)
+        return 0;
+    int got = recv(reader->socket, reader->buffer + reader->held, HOLD_LIMIT - reader->held, 0);
+    if (got <= 0) {
+        reader->ended = 1;
+        return 0;
+    }
+    reader->held += got;
+    return 1;
+}
+
+// Length of the held line through its line feed, or 0 while none is held.
+static int FindLineEnd(ReplyReader *reader)
+{
+    const char *found = (const char *)memchr(reader->buffer + reader->scanned, '\n',
+                                             (size_t)(reader->held - reader->scanned));
+    reader->scanned = reader->held;
+    if (found == NULL)
+        return 0;
+    return (int)(found - reader->buffer) + 1;
+}
+
+// Throws away the rest of a line that overflowed the buffer last time.
+// Returns 0 if the peer went quiet before the line ended.
+static int SkipOverflowedLine(ReplyReader *reader)
+{
+    for (;;) {
+        int lineEnd = FindLineEnd(reader);
+        if (lineEnd > 0) {
+            DropHeld(reader, lineEnd);
+            reader->skipLine = 0;
+            return 1;
+        }
+        DropHeld(reader, reader->held);
+        if (!ReceiveMore(reader))
+            return 0;
+    }
+}
+
+// Reads the next reply into the start of the buffer; returns its length.
+int ReceiveReply(ReplyReader *reader)
+{
+    DropHeld(reader, reader->replyLength);
+    reader->replyLength = 0;
+    if (reader->skipLine && !SkipOverflowedLine(reader))
+        return 0;
+
+    for (;;) {
+        int lineEnd = FindLineEnd(reader);
+        if (lineEnd > 0) {
+            reader->replyLength = lineEnd;
+            break;
+        }
+        if (reader->held == HOLD_LIMIT) {
+            // A line longer than the buffer: judge what fits, drop the rest.
+            reader->replyLength = reader->held;
+            reader->skipLine = 1;
+            break;
+        }
+        if (!ReceiveMore(reader)) {
+            // Closed, reset or timed out: whatever came is the reply.
+            reader->replyLength = reader->held;
+            break;
+        }
+    }
+    return reader->replyLength;
+}

@@ -1,0 +1,32 @@
+// Reading POP3 replies one line at a time from a blocking socket.
+#ifndef TOLVARAN_POP3_REPLY_H
+#define TOLVARAN_POP3_REPLY_H
+
+#include <winsock.h>
+
+#define RECEIVE_BUFFER_SIZE 51200
+
+// The receive buffer of one check run and what it holds: the current reply
+// at its start, then any bytes the server sent ahead of the next command.
+// buffer[held] is always zero, so at most RECEIVE_BUFFER_SIZE - 1 bytes
+// are held. Once a recv has failed or seen the end, no other is made.
+struct ReplyReader {
+    SOCKET socket;
+    int held;
+    int replyLength;
+    int scanned;
+    int skipLine;
+    int ended;
+    char buffer[RECEIVE_BUFFER_SIZE];
+};
+
+// Binds the reader to a connected socket, with nothing held.
+void StartReplies(ReplyReader *reader, SOCKET socket);
+
+// Reads the next reply into the start of the buffer: until it holds a line
+// feed, the buffer is full, the peer closes or the receive time-out expires.
+// Returns the reply's length in bytes (its line feed included); 0 means no
+// byte of it arrived.
+int ReceiveReply(ReplyReader *reader);
+
+#endif

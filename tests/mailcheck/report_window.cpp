@@ -1,0 +1,58 @@
+#include "report_window.h"
+
+#include "resources/resource.h"
+
+namespace {
+
+const char className[] = "TolvaranTestReportWindow";
+
+LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CHECKRESULT) {
+        ReportLog *log = (ReportLog *)GetWindowLongPtrA(window, GWLP_USERDATA);
+        if (log != nullptr) {
+            log->count++;
+            log->status = (int)wParam;
+            log->textGiven = lParam != 0;
+            log->text = lParam != 0 ? std::string((const char *)lParam) : std::string();
+            log->thread = GetCurrentThreadId();
+            if (log->duringReport)
+                log->duringReport();
+        }
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateReportWindow(ReportLog *log)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ReportWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassA(&windowClass);  // fails harmlessly once registered
+    HWND window = CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    if (window != nullptr)
+        SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)log);
+    return window;
+}
+
+bool PumpMessagesUntil(const std::function<bool()> &done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return done();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return true;
+}

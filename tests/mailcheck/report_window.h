@@ -1,0 +1,28 @@
+// Hidden windows that stand in for the main window: they record every
+// WM_CHECKRESULT a check run sends them.
+#ifndef TOLVARAN_TEST_REPORT_WINDOW_H
+#define TOLVARAN_TEST_REPORT_WINDOW_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+struct ReportLog {
+    int count = 0;          // reports received
+    int status = 0;         // wParam of the last one
+    bool textGiven = false; // lParam was not 0
+    std::string text;       // its bytes, copied while the send was under way
+    DWORD thread = 0;       // thread the window procedure ran on
+    // Runs inside the window procedure, while the check run waits in its send.
+    std::function<void()> duringReport;
+};
+
+// A message-only window on the calling thread that logs into log.
+HWND CreateReportWindow(ReportLog *log);
+
+// Dispatches this thread's messages until done() or the time runs out;
+// returns done().
+bool PumpMessagesUntil(const std::function<bool()> &done, DWORD timeoutMs);
+
+#endif

@@ -1,0 +1,354 @@
+// The check run against scripted servers: every row is one scenario, played
+// on an address of its own so that all rows run side by side. Each row pins
+// the bytes the client sends, the one report (status and text) and where the
+// report falls relative to the log-out and the close.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_pop3_server.h"
+#include "mailcheck/mailcheck.h"
+#include "report_window.h"
+#include "resources/resource.h"
+#include "test_support.h"
+
+namespace {
+
+// Where the report must fall.
+enum Order {
+    ORDER_ANY,           // the server hung up first: nothing left to observe
+    REPORT_AFTER_CLOSE,  // failure: QUIT (if any) sent and socket closed first
+    REPORT_BEFORE_QUIT   // success: the report comes before the log-out
+};
+
+struct Row {
+    std::string name;
+    std::vector<ServerAction> script;
+    int status;
+    std::string text;  // UTF-8
+    Order order;
+    std::string user = "alice";
+    std::string password = "secret";
+    int timeoutMs = 10000;
+    bool listen = true;
+    std::string serverName;  // empty: the row's own address
+};
+
+const std::string greeting = "+OK Tolvaran test server ready\r\n";
+
+// Greeting, USER alice, PASS secret, stat, QUIT, with the given STAT reply.
+std::vector<ServerAction> Session(const std::string &statReply)
+{
+    return {Send(greeting),         Expect("USER alice\r\n"), Send("+OK\r\n"),
+            Expect("PASS secret\r\n"), Send("+OK logged in\r\n"), Expect("stat\r\n"),
+            Send(statReply),        Expect("QUIT\r\n"),       Send("+OK bye\r\n")};
+}
+
+std::string NewMail(const std::string &count)
+{
+    return " " + count + " 件の新着メールがあります ";
+}
+
+const std::string noMail = " 新着メールはありません ";
+const std::string wrongUser = " ユーザ名が違います ";
+const std::string wrongPassword = " パスワードが違います ";
+const std::string commandFailed = " コマンドが実行できません ";
+const std::string noAnswer = " サーバから応答がありません ";
+const std::string cannotConnect = " サーバに接続できません ";
+const std::string serverNotFound = " サーバ名が見つかりません ";
+
+Row Make(const std::string &name, std::vector<ServerAction> script, int status, const std::string &text,
+         Order order)
+{
+    Row row;
+    row.name = name;
+    row.script = std::move(script);
+    row.status = status;
+    row.text = text;
+    row.order = order;
+    return row;
+}
+
+std::vector<Row> Rows()
+{
+    std::vector<Row> rows;
+    auto add = [&](Row row) { rows.push_back(std::move(row)); };
+
+    // Counts as STAT gives them.
+    add(Make("twelve messages", Session("+OK 12 300\r\n"), CHECK_NEW_MAIL, NewMail("12"), REPORT_BEFORE_QUIT));
+    add(Make("no messages", Session("+OK 0 0\r\n"), CHECK_NO_MAIL, noMail, REPORT_BEFORE_QUIT));
+    add(Make("two spaces before the count", Session("+OK  12 300\r\n"), CHECK_NEW_MAIL, NewMail("12"),
+             REPORT_BEFORE_QUIT));
+    add(Make("tab is no separator", Session("+OK\t3 300\r\n"), CHECK_NEW_MAIL, NewMail("300"),
+             REPORT_BEFORE_QUIT));
+    add(Make("count beyond int saturates", Session("+OK 99999999999 1\r\n"), CHECK_NEW_MAIL,
+             NewMail("2147483647"), REPORT_BEFORE_QUIT));
+    add(Make("negative count beyond int: longest text", Session("+OK -99999999999 0\r\n"), CHECK_NEW_MAIL,
+             NewMail("-2147483648"), REPORT_BEFORE_QUIT));
+    add(Make("words instead of a count", Session("+OK maildrop has 3 messages\r\n"), CHECK_NO_MAIL, noMail,
+             REPORT_BEFORE_QUIT));
+    add(Make("no second field", Session("+OK\r\n"), CHECK_NO_MAIL, noMail, REPORT_BEFORE_QUIT));
+    add(Make("digits then letters", Session("+OK 7abc 300\r\n"), CHECK_NEW_MAIL, NewMail("7"),
+             REPORT_BEFORE_QUIT));
+    add(Make("STAT reply of 60000 bytes", Session("+OK 7 " + std::string(59992, 'x') + "\r\n"), CHECK_NEW_MAIL,
+             NewMail("7"), REPORT_BEFORE_QUIT));
+    add(Make("count of 59994 digits", Session("+OK " + std::string(59994, '9') + "\r\n"), CHECK_NEW_MAIL,
+             NewMail("2147483647"), REPORT_BEFORE_QUIT));
+    add(Make("zero byte ends the reply", Session(std::string("+OK 1\0" "2 300\r\n", 13)), CHECK_NEW_MAIL,
+             NewMail("1"), REPORT_BEFORE_QUIT));
+    add(Make("bytes 0x80-0xFF after the count", Session("+OK 5 \x82\xa0\xff\x80\r\n"), CHECK_NEW_MAIL,
+             NewMail("5"), REPORT_BEFORE_QUIT));
+
+    // Greetings are never judged.
+    {
+        auto script = Session("+OK 3 300\r\n");
+        script[0] = Send("-ERR busy, but come in\r\n");
+        add(Make("negative greeting", script, CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT));
+    }
+    {
+        auto script = Session("+OK 2 300\r\n");
+        script[0] = Send("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n");
+        add(Make("APOP timestamp greeting", script, CHECK_NEW_MAIL, NewMail("2"), REPORT_BEFORE_QUIT));
+    }
+    {
+        auto script = Session("+OK 4 300\r\n");
+        script[0] = Send(std::string("+OK \x82\xa0\xff\0\x80 ready\r\n", 17));
+        add(Make("greeting with zero and high bytes", script, CHECK_NEW_MAIL, NewMail("4"), REPORT_BEFORE_QUIT));
+    }
+    add(Make("LF-only replies",
+             {Send("+OK ready\n"), Expect("USER alice\r\n"), Send("+OK\n"), Expect("PASS secret\r\n"),
+              Send("+OK\n"), Expect("stat\r\n"), Send("+OK 3 300\n"), Expect("QUIT\r\n"), Send("+OK\n")},
+             CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT));
+
+    // Refusals: QUIT still goes out, and the report waits for the close.
+    add(Make("USER refused",
+             {Send(greeting), Expect("USER alice\r\n"), Send("-ERR no such user\r\n"), Expect("QUIT\r\n"),
+              Send("+OK bye\r\n")},
+             CHECK_AUTH_FAILED, wrongUser, REPORT_AFTER_CLOSE));
+    add(Make("USER reply starting with 0xFF",
+             {Send(greeting), Expect("USER alice\r\n"), Send("\xff+OK\r\n"), Expect("QUIT\r\n"),
+              Send("+OK bye\r\n")},
+             CHECK_AUTH_FAILED, wrongUser, REPORT_AFTER_CLOSE));
+    add(Make("PASS refused",
+             {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
+              Send("-ERR [AUTH] wrong\r\n"), Expect("QUIT\r\n"), Send("+OK bye\r\n")},
+             CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE));
+    add(Make("STAT refused", Session("-ERR not now\r\n"), CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
+
+    // Replies in pieces, ahead of time, or one byte at a time.
+    {
+        auto script = Session("");
+        script[6] = SendPieces({"+OK 1", "2 300\r\n"}, 100);
+        add(Make("STAT reply split after its first digit", script, CHECK_NEW_MAIL, NewMail("12"),
+                 REPORT_BEFORE_QUIT));
+    }
+    {
+        auto script = Session("+OK 4 300\r\n");
+        script[0] = SendPieces({"+OK PO", "P3 ready\r\n"}, 100);
+        add(Make("greeting in two pieces", script, CHECK_NEW_MAIL, NewMail("4"), REPORT_BEFORE_QUIT));
+    }
+    {
+        auto script = Session("+OK 12 300\r\n");
+        for (ServerAction &action : script)
+            if (action.kind == ServerAction::SEND)
+                action = SendBytewise(action.pieces[0], 2);
+        add(Make("every reply one byte at a time", script, CHECK_NEW_MAIL, NewMail("12"), REPORT_BEFORE_QUIT));
+    }
+    {
+        // Each piece comes within the time-out, the whole line well after it.
+        auto script = Session("");
+        script[6] = SendPieces({"+OK ", "1", "5", " ", "300", "\r\n"}, 150);
+        Row row = Make("slow trickle within the time-out", script, CHECK_NEW_MAIL, NewMail("15"),
+                       REPORT_BEFORE_QUIT);
+        row.timeoutMs = 400;
+        add(row);
+    }
+    add(Make("every reply sent ahead",
+             {Send(greeting + "+OK\r\n" + "+OK\r\n" + "+OK 5 100\r\n" + "+OK bye\r\n"), Expect("USER alice\r\n"),
+              Expect("PASS secret\r\n"), Expect("stat\r\n"), Expect("QUIT\r\n")},
+             CHECK_NEW_MAIL, NewMail("5"), REPORT_BEFORE_QUIT));
+    add(Make("refusal sent ahead with the greeting",
+             {Send(greeting + "-ERR go away\r\n"), Expect("USER alice\r\n"), Expect("QUIT\r\n"),
+              Send("+OK bye\r\n")},
+             CHECK_AUTH_FAILED, wrongUser, REPORT_AFTER_CLOSE));
+    {
+        auto script = Session("+OK 6 300\r\n");
+        script[2] = Send("+" + std::string(60000, 'y') + "\r\n");
+        add(Make("USER reply longer than the buffer", script, CHECK_NEW_MAIL, NewMail("6"),
+                 REPORT_BEFORE_QUIT));
+    }
+
+    // Servers that go quiet or hang up.
+    add(Make("closed right after the greeting", {Send(greeting), Close()}, CHECK_FAILED, noAnswer, ORDER_ANY));
+    add(Make("reset right after the greeting", {Send(greeting), Reset()}, CHECK_FAILED, noAnswer, ORDER_ANY));
+    {
+        Row row = Make("greeting never comes", {}, CHECK_FAILED, noAnswer, REPORT_AFTER_CLOSE);
+        row.timeoutMs = 400;
+        add(row);
+    }
+    {
+        Row row = Make("USER never answered", {Send(greeting), Expect("USER alice\r\n")}, CHECK_FAILED, noAnswer,
+                       REPORT_AFTER_CLOSE);
+        row.timeoutMs = 400;
+        add(row);
+    }
+    add(Make("closed instead of the PASS reply",
+             {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"), Close()},
+             CHECK_FAILED, noAnswer, ORDER_ANY));
+    add(Make("reset instead of the STAT reply",
+             {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
+              Send("+OK\r\n"), Expect("stat\r\n"), Reset()},
+             CHECK_FAILED, noAnswer, ORDER_ANY));
+    add(Make("STAT reply cut short by a close",
+             {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
+              Send("+OK\r\n"), Expect("stat\r\n"), Send("+OK 3"), Close()},
+             CHECK_NEW_MAIL, NewMail("3"), ORDER_ANY));
+    {
+        Row row = Make("QUIT never answered after success",
+                       {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
+                        Send("+OK\r\n"), Expect("stat\r\n"), Send("+OK 8 300\r\n"), Expect("QUIT\r\n")},
+                       CHECK_NEW_MAIL, NewMail("8"), REPORT_BEFORE_QUIT);
+        row.timeoutMs = 400;
+        add(row);
+    }
+
+    // What the client sends.
+    {
+        Row row = Make("line break in the user name is never sent",
+                       {Send(greeting), Expect("QUIT\r\n"), Send("+OK bye\r\n")}, CHECK_AUTH_FAILED, wrongUser,
+                       REPORT_AFTER_CLOSE);
+        row.user = "alice\r\nDELE 1";
+        add(row);
+    }
+    {
+        Row row = Make("line feed in the password is never sent",
+                       {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("QUIT\r\n"),
+                        Send("+OK bye\r\n")},
+                       CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE);
+        row.password = "secret\nDELE 1";
+        add(row);
+    }
+    {
+        auto script = Session("+OK 2 300\r\n");
+        script[3] = Expect("PASS \r\n");
+        Row row = Make("empty password is still sent", script, CHECK_NEW_MAIL, NewMail("2"), REPORT_BEFORE_QUIT);
+        row.password = "";
+        add(row);
+    }
+    {
+        // テスト / パス表: double-byte names go out as their code page 932 bytes.
+        auto script = Session("+OK 1 300\r\n");
+        script[1] = Expect("USER \x83\x65\x83\x58\x83\x67\r\n");
+        script[3] = Expect("PASS \x83\x70\x83\x58\x95\x5c\r\n");
+        Row row = Make("Shift_JIS user and password", script, CHECK_NEW_MAIL, NewMail("1"), REPORT_BEFORE_QUIT);
+        row.user = "\x83\x65\x83\x58\x83\x67";
+        row.password = "\x83\x70\x83\x58\x95\x5c";
+        add(row);
+    }
+    {
+        std::string longName(255, 'u');
+        auto script = Session("+OK 9 300\r\n");
+        script[1] = Expect("USER " + longName + "\r\n");
+        Row row = Make("user name of 255 bytes", script, CHECK_NEW_MAIL, NewMail("9"), REPORT_BEFORE_QUIT);
+        row.user = longName;
+        add(row);
+    }
+
+    // Before any POP3 is spoken.
+    {
+        Row row = Make("nothing listens on port 110", {}, CHECK_FAILED, cannotConnect, ORDER_ANY);
+        row.listen = false;
+        add(row);
+    }
+    {
+        // A label longer than 63 characters fails inside the resolver
+        // without any query leaving the machine.
+        Row row = Make("server name does not resolve", {}, CHECK_FAILED, serverNotFound, ORDER_ANY);
+        row.listen = false;
+        row.serverName = std::string(64, 'n') + ".invalid";
+        add(row);
+    }
+    return rows;
+}
+
+struct RowResult {
+    ReportLog log;
+    std::string transcript;
+    std::vector<std::string> problems;
+    bool orderKept = true;
+    std::string orderProblem;
+};
+
+// Plays one row on its own address; the check runs on this thread and its
+// report (a send to a window of this thread) comes straight back here.
+void PlayRow(const Row &row, const std::string &address, RowResult *result)
+{
+    FakePop3Server server;
+    if (row.listen && !server.Start(address, row.script)) {
+        result->problems = server.Problems();
+        return;
+    }
+    result->log.duringReport = [&] {
+        if (row.order == REPORT_AFTER_CLOSE) {
+            if (!server.WaitClientClosed(3000)) {
+                result->orderKept = false;
+                result->orderProblem = "reported while the connection was still open";
+            }
+        } else if (row.order == REPORT_BEFORE_QUIT) {
+            // The check run is stuck in its send: nothing may follow yet.
+            Sleep(150);
+            if (server.Transcript().find("QUIT") != std::string::npos || server.ClientClosed()) {
+                result->orderKept = false;
+                result->orderProblem = "QUIT or close came before the report";
+            }
+        }
+    };
+    HWND window = CreateReportWindow(&result->log);
+
+    MailCredentials credentials = {};
+    std::string serverName = row.serverName.empty() ? address : row.serverName;
+    CopyTextCut(credentials.serverName, sizeof credentials.serverName, serverName.c_str());
+    CopyTextCut(credentials.userName, sizeof credentials.userName, row.user.c_str());
+    CopyTextCut(credentials.password, sizeof credentials.password, row.password.c_str());
+    RunMailCheck(window, &credentials, row.timeoutMs);
+
+    server.Join();
+    DestroyWindow(window);
+    result->transcript = server.Transcript();
+    result->problems = server.Problems();
+}
+
+TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
+{
+    std::vector<Row> rows = Rows();
+    ASSERT_GE(rows.size(), 25u);
+    ASSERT_LE(rows.size(), 80u);  // 127.0.0.10 .. 127.0.0.89
+    std::vector<RowResult> results(rows.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < rows.size(); i++) {
+        std::string address = "127.0.0." + std::to_string(10 + i);
+        threads.emplace_back(PlayRow, std::cref(rows[i]), address, &results[i]);
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+
+    for (size_t i = 0; i < rows.size(); i++) {
+        const Row &row = rows[i];
+        const RowResult &result = results[i];
+        SCOPED_TRACE(row.name + " (127.0.0." + std::to_string(10 + i) + ")");
+        EXPECT_TRUE(result.problems.empty()) << ::testing::PrintToString(result.problems);
+        EXPECT_EQ(result.log.count, 1);
+        EXPECT_EQ(result.log.status, row.status);
+        EXPECT_TRUE(result.log.textGiven);
+        EXPECT_EQ(Cp932ToUtf8(result.log.text), row.text);
+        EXPECT_LE(result.log.text.size(), 63u);
+        if (row.listen) {
+            EXPECT_EQ(result.transcript, ExpectedClientBytes(row.script));
+        }
+        EXPECT_TRUE(result.orderKept) << result.orderProblem;
+    }
+}
+
+}  // namespace
