@@ -1,5 +1,152 @@
-// Placeholder until the tray controller lands.
+// The tray controller: the main window's procedure, the check schedule and
+// the reports of the check runs.
 #include "app/app.h"
 
-HINSTANCE hInstance;
-NOTIFYICONDATAA trayData;
+#include <process.h>
+
+#include "mailcheck/mailcheck.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "settings/settings_dialog.h"
+
+// Sent by the shell to every top-level window when it has (re)started.
+static UINT taskbarCreatedMessage;
+
+// Adds the tray entry and arms the first check for as soon as the loop runs.
+static void OnCreate(HWND hwnd)
+{
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    AddTrayIcon(hwnd, &trayData);
+    SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
+}
+
+// Arms the one-shot check timer with the current interval.
+static void ArmCheckTimer(HWND hwnd)
+{
+    // The timer takes its delay unsigned: a negative interval means the
+    // longest delay it knows rather than a wrapped-around value.
+    UINT delay = mailSettings.intervalMs < 0 ? USER_TIMER_MAXIMUM : (UINT)mailSettings.intervalMs;
+    SetTimer(hwnd, ID_CHECK_TIMER, delay, NULL);
+}
+
+// The timed check is due: the timer is one-shot, so it goes off first.
+static void OnCheckTimer(HWND hwnd)
+{
+    KillTimer(hwnd, ID_CHECK_TIMER);
+    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+}
+
+// Starts one check run on a thread of its own; nothing waits for it.
+static void StartCheckRun(HWND hwnd)
+{
+    _beginthread(MailCheckThread, 0, hwnd);
+}
+
+// Shows a check run's report; success re-arms the timer, failure leaves it.
+static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text)
+{
+    switch (status) {
+    case CHECK_NO_MAIL:
+        SetTrayIcon(IDI_NO_MAIL);
+        ArmCheckTimer(hwnd);
+        break;
+    case CHECK_NEW_MAIL:
+        SetTrayIcon(IDI_NEW_MAIL);
+        ArmCheckTimer(hwnd);
+        break;
+    case CHECK_FAILED:
+        SetTrayIcon(IDI_CHECK_ERROR);
+        break;
+    case CHECK_AUTH_FAILED:
+        SetTrayIcon(IDI_AUTH_ERROR);
+        break;
+    default:
+        break;
+    }
+    if (text != 0)
+        SetTrayTip((const char *)text);
+    UpdateTrayIcon();
+}
+
+// Mouse on the tray icon: right-button release opens the menu, a double
+// click launches the user's program; everything else is ignored.
+static void OnTrayNotify(HWND hwnd, WPARAM iconId, LPARAM mouseMessage)
+{
+    if (iconId != TRAY_ICON_UID)
+        return;
+    if (mouseMessage == WM_RBUTTONUP)
+        ShowTrayMenu(hwnd);
+    else if (mouseMessage == WM_LBUTTONDBLCLK)
+        LaunchProgram(hwnd);
+}
+
+// The settings dialog; every close of it starts a fresh check.
+static void RunSettingsCommand(HWND hwnd)
+{
+    if (RunSettingsDialog(hwnd) == 1)
+        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+}
+
+// A tray menu command.
+static void OnCommand(HWND hwnd, WORD command)
+{
+    switch (command) {
+    case IDM_CHECK_NOW:
+        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+        break;
+    case IDM_SETTINGS:
+        RunSettingsCommand(hwnd);
+        break;
+    case IDM_EXIT:
+        SendMessageA(hwnd, WM_CLOSE, 0, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+// Stops the schedule and takes the entry out of the tray before the window goes.
+static void OnClose(HWND hwnd)
+{
+    KillTimer(hwnd, ID_CHECK_TIMER);
+    RemoveTrayIcon();
+    DestroyWindow(hwnd);
+}
+
+// The main window's procedure; every message handled here returns 0.
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(hwnd);
+        return 0;
+    case WM_TIMER:
+        OnCheckTimer(hwnd);
+        return 0;
+    case WM_STARTCHECK:
+        StartCheckRun(hwnd);
+        return 0;
+    case WM_CHECKRESULT:
+        OnCheckResult(hwnd, wParam, lParam);
+        return 0;
+    case WM_TRAYNOTIFY:
+        OnTrayNotify(hwnd, wParam, lParam);
+        return 0;
+    case WM_COMMAND:
+        OnCommand(hwnd, LOWORD(wParam));
+        return 0;
+    case WM_CLOSE:
+        OnClose(hwnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        // The shell's restart message has a number known only at run time.
+        if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage) {
+            RestoreTrayIcon();
+            return 0;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}

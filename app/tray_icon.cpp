@@ -1,0 +1,61 @@
+// The tray entry: the one NOTIFYICONDATAA record and the calls that add,
+// update, restore and remove it.
+#include "app/app.h"
+
+#include <stddef.h>
+
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+HINSTANCE hInstance;
+NOTIFYICONDATAA trayData;
+
+// The first layout of the record: everything up to a 64-byte tooltip.
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first NOTIFYICONDATAA layout is 88 bytes");
+static_assert(offsetof(NOTIFYICONDATAA, szTip) + TRAY_TIP_SIZE == 88, "tooltip ends the record");
+
+static const char initialTip[] = "Tolvaran";
+
+// Fills data for the main window (clock icon, tooltip "Tolvaran") and adds the entry.
+void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
+{
+    ZeroMemory(data, sizeof *data);
+    data->cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data->hWnd = hwnd;
+    data->uID = TRAY_ICON_UID;
+    data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data->uCallbackMessage = WM_TRAYNOTIFY;
+    data->hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_APP));
+    CopyTextCut(data->szTip, TRAY_TIP_SIZE, initialTip);
+    Shell_NotifyIconA(NIM_ADD, data);
+}
+
+// Puts the icon resource iconId into the record (shown by the next update).
+void SetTrayIcon(int iconId)
+{
+    trayData.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(iconId));
+}
+
+// Copies text into the record's tooltip, cut whole-character at 63 bytes.
+void SetTrayTip(const char *text)
+{
+    CopyTextCut(trayData.szTip, TRAY_TIP_SIZE, text);
+}
+
+// Shows the record's icon and tooltip in the tray.
+void UpdateTrayIcon(void)
+{
+    Shell_NotifyIconA(NIM_MODIFY, &trayData);
+}
+
+// Adds the entry again, as it is now, after the shell has lost it in a restart.
+void RestoreTrayIcon(void)
+{
+    Shell_NotifyIconA(NIM_ADD, &trayData);
+}
+
+// Takes the entry out of the tray.
+void RemoveTrayIcon(void)
+{
+    Shell_NotifyIconA(NIM_DELETE, &trayData);
+}

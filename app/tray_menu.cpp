@@ -1,0 +1,30 @@
+// The tray menu and the program launched by a double click on the icon.
+#include "app/app.h"
+
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+// Shows the tray menu at the mouse cursor; the choice comes back as WM_COMMAND.
+int ShowTrayMenu(HWND hwnd)
+{
+    HMENU menu = LoadMenuA(hInstance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
+    if (menu == NULL)
+        return 0;
+    HMENU popup = GetSubMenu(menu, 0);
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    // Without the foreground the menu would not close when the user clicks
+    // elsewhere; the WM_NULL after it lets the next click reach the menu.
+    SetForegroundWindow(hwnd);
+    TrackPopupMenu(popup, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, hwnd, NULL);
+    PostMessageA(hwnd, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    return 0;
+}
+
+// Opens the user's program with its parameters through the shell.
+void LaunchProgram(HWND hwnd)
+{
+    ShellExecuteA(hwnd, "open", mailSettings.launchProgram, mailSettings.launchParameters, NULL,
+                  SW_SHOWDEFAULT);
+}

@@ -1,0 +1,493 @@
+// The tray controller with its real hidden window, real tray entry and real
+// timer. A watcher wrapped around the window procedure records what the
+// window receives; the schedule is observed through the WM_TIMER messages
+// that actually arrive. Check runs started by the window are real too: they
+// go to an address where nothing listens and report a failure.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+namespace {
+
+// Nothing listens on port 110 here, so a real check run fails at connect.
+const char deadServer[] = "127.0.0.149";
+
+// cp932 report texts; each decodes to the text in its comment (checked below).
+const char newMailText[] =
+    " 3 \x8c\x8f\x82\xcc\x90\x56\x92\x85\x83\x81\x81\x5b\x83\x8b\x82\xaa\x82\xa0\x82\xe8\x82\xdc"
+    "\x82\xb7 ";  // " 3 件の新着メールがあります "
+const char noMailText[] =
+    " \x90\x56\x92\x85\x83\x81\x81\x5b\x83\x8b\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1 ";
+// " 新着メールはありません "
+const char connectFailedText[] =
+    " \x83\x54\x81\x5b\x83\x6f\x82\xc9\x90\xda\x91\xb1\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1 ";
+// " サーバに接続できません "
+const char wrongUserText[] =
+    " \x83\x86\x81\x5b\x83\x55\x96\xbc\x82\xaa\x88\xe1\x82\xa2\x82\xdc\x82\xb7 ";
+// " ユーザ名が違います "
+const char kanjiHyou[] = "\x95\x5c";  // 表: its second byte is 0x5C
+
+TEST(TrayTestData, Cp932TextsDecodeToTheirText)
+{
+    EXPECT_EQ(Cp932ToUtf8(newMailText),
+              u8" 3 \u4ef6\u306e\u65b0\u7740\u30e1\u30fc\u30eb\u304c\u3042\u308a\u307e\u3059 ");
+    EXPECT_EQ(Cp932ToUtf8(noMailText),
+              u8" \u65b0\u7740\u30e1\u30fc\u30eb\u306f\u3042\u308a\u307e\u305b\u3093 ");
+    EXPECT_EQ(Cp932ToUtf8(connectFailedText),
+              u8" \u30b5\u30fc\u30d0\u306b\u63a5\u7d9a\u3067\u304d\u307e\u305b\u3093 ");
+    EXPECT_EQ(Cp932ToUtf8(wrongUserText), u8" \u30e6\u30fc\u30b6\u540d\u304c\u9055\u3044\u307e\u3059 ");
+    EXPECT_EQ(Cp932ToUtf8(kanjiHyou), u8"\u8868");
+}
+
+// ---- The watcher around the real window procedure ----
+
+struct Seen {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD tick;
+    bool fromOtherThread;
+};
+
+std::vector<Seen> seen;
+HWND window;
+bool quitSeen;
+WPARAM quitCode;
+// Filled when the menu opens: the pop-up the user sees.
+std::vector<UINT> menuIds;
+std::vector<UINT> menuStates;
+// Whether the shell still had the entry when WM_DESTROY arrived.
+int entryAtDestroy = -1;
+
+// Asks the shell whether it still has the entry, changing nothing.
+bool TrayEntryExists()
+{
+    NOTIFYICONDATAA probe = trayData;
+    probe.uFlags = 0;
+    return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+}
+
+void RecordMenu(HMENU popup)
+{
+    menuIds.clear();
+    menuStates.clear();
+    int count = GetMenuItemCount(popup);
+    for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW item = {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE;
+        GetMenuItemInfoW(popup, i, TRUE, &item);
+        bool separator = item.fType & MFT_SEPARATOR;
+        menuIds.push_back(separator ? 0 : item.wID);
+        menuStates.push_back(separator ? 0 : item.fState);
+    }
+}
+
+LRESULT CALLBACK Watcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+    case WM_STARTCHECK:
+    case WM_CHECKRESULT:
+    case WM_NULL:
+    case WM_COMMAND:
+        seen.push_back({message, wParam, lParam, GetTickCount(), InSendMessage() != FALSE});
+        break;
+    case WM_INITMENUPOPUP:
+        seen.push_back({message, wParam, lParam, GetTickCount(), false});
+        RecordMenu((HMENU)wParam);
+        // Closes the menu as soon as its loop runs.
+        PostMessageA(hwnd, WM_CANCELMODE, 0, 0);
+        break;
+    case WM_ENTERIDLE:
+        // A modal dialog of this window is idle: cancel it as a user would.
+        if (wParam == MSGF_DIALOGBOX)
+            PostMessageA((HWND)lParam, WM_COMMAND, IDCANCEL, 0);
+        break;
+    case WM_DESTROY:
+        entryAtDestroy = TrayEntryExists() ? 1 : 0;
+        break;
+    }
+    return MainWindowProc(hwnd, message, wParam, lParam);
+}
+
+// Dispatches messages until done() holds or timeoutMs has passed.
+template <class Done>
+bool PumpUntil(Done done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quitSeen = true;
+                quitCode = msg.wParam;
+                continue;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+int CountSeen(UINT message)
+{
+    int count = 0;
+    for (const Seen &s : seen)
+        count += s.message == message;
+    return count;
+}
+
+// Index of the first message after index `from`, or -1.
+int FindSeen(UINT message, size_t from = 0)
+{
+    for (size_t i = from; i < seen.size(); ++i)
+        if (seen[i].message == message)
+            return (int)i;
+    return -1;
+}
+
+// Waits for the next message of this kind after index `from`.
+int WaitSeen(UINT message, size_t from, DWORD timeoutMs)
+{
+    PumpUntil([&] { return FindSeen(message, from) >= 0; }, timeoutMs);
+    return FindSeen(message, from);
+}
+
+HICON IconOf(int id)
+{
+    return LoadIconA(hInstance, MAKEINTRESOURCEA(id));
+}
+
+void Report(WPARAM status, const char *text)
+{
+    SendMessageA(window, WM_CHECKRESULT, status, (LPARAM)text);
+}
+
+class Tray : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        hInstance = GetModuleHandleA(NULL);
+        ASSERT_NE(RegisterMainClass(hInstance), 0);
+    }
+
+    void SetUp() override
+    {
+        seen.clear();
+        quitSeen = false;
+        entryAtDestroy = -1;
+        ZeroMemory(&mailSettings, sizeof mailSettings);
+        strcpy(mailSettings.serverName, deadServer);
+        strcpy(mailSettings.userName, "tray");
+        mailSettings.intervalMs = 60000;
+        ZeroMemory(&trayData, sizeof trayData);
+        ASSERT_EQ(CreateMainWindow(hInstance, SW_HIDE), 1);
+        window = trayData.hWnd;
+        ASSERT_TRUE(IsWindow(window));
+        SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)Watcher);
+    }
+
+    void TearDown() override
+    {
+        if (IsWindow(window))
+            SendMessageA(window, WM_CLOSE, 0, 0);
+        PumpUntil([] { return quitSeen; }, 2000);
+    }
+
+    // Lets the first timed check run and fail: the schedule is then Halted.
+    void WaitForFirstFailure()
+    {
+        int report = WaitSeen(WM_CHECKRESULT, 0, 10000);
+        ASSERT_GE(report, 0) << "the first timed check never reported";
+        ASSERT_EQ(seen[report].wParam, (WPARAM)CHECK_FAILED);
+        seen.clear();
+    }
+};
+
+TEST_F(Tray, StartsWithClockIconThenChecksAtOnceAndHaltsAfterTimedFailure)
+{
+    // Right after creation, before the loop runs.
+    EXPECT_EQ(trayData.cbSize, 88u);
+    EXPECT_EQ(trayData.hWnd, window);
+    EXPECT_EQ(trayData.uID, (UINT)TRAY_ICON_UID);
+    EXPECT_EQ(trayData.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(trayData.uCallbackMessage, (UINT)WM_TRAYNOTIFY);
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_APP));
+    EXPECT_EQ(std::string(trayData.szTip), "Tolvaran");
+    EXPECT_TRUE(TrayEntryExists());
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    // The 0 ms timer fires once the loop runs and starts a real check run,
+    // whose report comes from the worker thread.
+    mailSettings.intervalMs = 100;
+    int timer = WaitSeen(WM_TIMER, 0, 5000);
+    ASSERT_GE(timer, 0);
+    EXPECT_EQ(seen[timer].wParam, (WPARAM)ID_CHECK_TIMER);
+    int start = FindSeen(WM_STARTCHECK, timer);
+    EXPECT_EQ(start, timer + 1) << "WM_TIMER sends WM_STARTCHECK at once";
+    int report = WaitSeen(WM_CHECKRESULT, timer, 10000);
+    ASSERT_GE(report, 0);
+    EXPECT_TRUE(seen[report].fromOtherThread);
+    EXPECT_EQ(seen[report].wParam, (WPARAM)CHECK_FAILED);
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_CHECK_ERROR));
+
+    // A failed timed check stops automatic checks, short as the interval is.
+    PumpFor(1000);
+    EXPECT_EQ(CountSeen(WM_TIMER), 1);
+    EXPECT_EQ(CountSeen(WM_STARTCHECK), 1);
+
+    // "新着チェック" starts one at once.
+    size_t before = seen.size();
+    SendMessageA(window, WM_COMMAND, IDM_CHECK_NOW, 0);
+    EXPECT_GE(FindSeen(WM_STARTCHECK, before), 0);
+    EXPECT_GE(WaitSeen(WM_CHECKRESULT, before, 10000), 0);
+    PumpFor(500);
+    EXPECT_EQ(CountSeen(WM_TIMER), 1);
+}
+
+TEST_F(Tray, EachReportSetsIconTooltipAndSchedule)
+{
+    WaitForFirstFailure();
+    struct Case {
+        WPARAM status;
+        const char *text;
+        int icon;  // 0: the icon stays as it was
+        bool rearms;
+    } cases[] = {
+        {CHECK_NO_MAIL, noMailText, IDI_NO_MAIL, true},
+        {CHECK_NEW_MAIL, newMailText, IDI_NEW_MAIL, true},
+        {CHECK_FAILED, connectFailedText, IDI_CHECK_ERROR, false},
+        {CHECK_AUTH_FAILED, wrongUserText, IDI_AUTH_ERROR, false},
+        {99, "unknown", 0, false},
+        {104, "also unknown", 0, false},
+    };
+    const int interval = 300;
+    for (const Case &c : cases) {
+        SCOPED_TRACE("status " + std::to_string(c.status));
+        // Start from the Halted state with a known icon.
+        SetTrayIcon(IDI_APP);
+        mailSettings.intervalMs = interval;
+        seen.clear();
+        DWORD sent = GetTickCount();
+        Report(c.status, c.text);
+        EXPECT_EQ(trayData.hIcon, IconOf(c.icon ? c.icon : IDI_APP));
+        EXPECT_EQ(std::string(trayData.szTip), c.text);
+        EXPECT_TRUE(TrayEntryExists());
+
+        int timer = WaitSeen(WM_TIMER, 0, c.rearms ? 5000 : 1000);
+        if (c.rearms) {
+            ASSERT_GE(timer, 0) << "success re-arms the timer";
+            EXPECT_GE(seen[timer].tick - sent, (DWORD)interval - 20);
+            EXPECT_EQ(seen[timer].wParam, (WPARAM)ID_CHECK_TIMER);
+            // The timed check that follows fails and halts the schedule.
+            ASSERT_GE(WaitSeen(WM_CHECKRESULT, timer, 10000), 0);
+            PumpFor(2 * interval);
+            EXPECT_EQ(CountSeen(WM_TIMER), 1) << "the timer is one-shot";
+        } else {
+            EXPECT_EQ(timer, -1) << "a failure or unknown status leaves the timer off";
+        }
+    }
+}
+
+TEST_F(Tray, ArmingUsesTheIntervalOfTheMomentAndReplacesTheCountdown)
+{
+    WaitForFirstFailure();
+    mailSettings.intervalMs = 60000;
+    Report(CHECK_NO_MAIL, noMailText);
+    PumpFor(700);
+    EXPECT_EQ(CountSeen(WM_TIMER), 0);
+
+    // A negative interval is the longest delay, not a short wrapped one.
+    mailSettings.intervalMs = -60000;
+    Report(CHECK_NO_MAIL, noMailText);
+    PumpFor(700);
+    EXPECT_EQ(CountSeen(WM_TIMER), 0);
+
+    mailSettings.intervalMs = 200;
+    DWORD sent = GetTickCount();
+    Report(CHECK_NEW_MAIL, newMailText);
+    int timer = WaitSeen(WM_TIMER, 0, 5000);
+    ASSERT_GE(timer, 0) << "the new interval replaces the running countdown";
+    EXPECT_GE(seen[timer].tick - sent, 180u);
+}
+
+TEST_F(Tray, ManualFailureLeavesARunningCountdownAlone)
+{
+    WaitForFirstFailure();
+    mailSettings.intervalMs = 1500;
+    DWORD armed = GetTickCount();
+    Report(CHECK_NO_MAIL, noMailText);
+    seen.clear();
+
+    // A manual check that fails during the countdown.
+    SendMessageA(window, WM_COMMAND, IDM_CHECK_NOW, 0);
+    int report = WaitSeen(WM_CHECKRESULT, 0, 10000);
+    ASSERT_GE(report, 0);
+    EXPECT_TRUE(seen[report].fromOtherThread);
+    EXPECT_EQ(seen[report].wParam, (WPARAM)CHECK_FAILED);
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_CHECK_ERROR));
+    EXPECT_EQ(FindSeen(WM_TIMER), -1);
+
+    int timer = WaitSeen(WM_TIMER, 0, 8000);
+    ASSERT_GE(timer, 0) << "the timed check still comes";
+    EXPECT_GE(seen[timer].tick - armed, 1480u);
+}
+
+TEST_F(Tray, NullTextKeepsTheTooltip)
+{
+    WaitForFirstFailure();
+    Report(CHECK_NO_MAIL, noMailText);
+    Report(CHECK_NEW_MAIL, NULL);
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_EQ(std::string(trayData.szTip), noMailText);
+    Report(77, NULL);
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_EQ(std::string(trayData.szTip), noMailText);
+}
+
+TEST_F(Tray, LongTooltipIsCutAt63BytesOnACharacterBoundary)
+{
+    WaitForFirstFailure();
+    const std::string a61(61, 'a'), a62(62, 'a'), a63(63, 'a');
+    struct Case {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {a63, a63},
+        {a63 + "b", a63},
+        {a61 + kanjiHyou, a61 + kanjiHyou},           // ends exactly at byte 63
+        {a62 + kanjiHyou, a62},                        // would straddle: cut before it
+        {a61 + kanjiHyou + "c", a61 + kanjiHyou},
+        {std::string(41, ' ') + newMailText, (std::string(41, ' ') + newMailText).substr(0, 62)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        memset(trayData.szTip, 'x', sizeof trayData.szTip);
+        Report(CHECK_FAILED, c.text.c_str());
+        EXPECT_EQ(std::string(trayData.szTip), c.shown);
+        // Nothing is written past the 64 bytes of the first record layout.
+        EXPECT_EQ(trayData.szTip[64], 'x');
+    }
+    // The last case's cut falls inside a double-byte character, one byte early.
+    std::string shown = trayData.szTip;
+    EXPECT_EQ(shown.size(), 62u);
+    EXPECT_NE(Cp932ToUtf8(shown), "<invalid cp932>");
+}
+
+TEST_F(Tray, OnlyRightReleaseOpensTheMenuAndOnlyDoubleClickLaunches)
+{
+    WaitForFirstFailure();
+    std::string dir = MakeScratchDirectory("tray-launch");
+    std::string program = dir + "\\launch_marker.exe";
+    ASSERT_TRUE(CopyFileA(LAUNCH_MARKER, program.c_str(), FALSE));
+    std::string marker = dir + "\\launched.txt";
+    strcpy(mailSettings.launchProgram, program.c_str());
+    strcpy(mailSettings.launchParameters, ("\"" + marker + "\" one two").c_str());
+
+    struct Case {
+        WPARAM id;
+        LPARAM mouse;
+        bool menu;
+        bool launch;
+    } cases[] = {
+        {TRAY_ICON_UID, WM_LBUTTONDOWN, false, false},
+        {TRAY_ICON_UID, WM_LBUTTONUP, false, false},
+        {TRAY_ICON_UID, WM_RBUTTONDOWN, false, false},
+        {TRAY_ICON_UID, WM_RBUTTONDBLCLK, false, false},
+        {TRAY_ICON_UID, WM_MOUSEMOVE, false, false},
+        {TRAY_ICON_UID + 1, WM_RBUTTONUP, false, false},
+        {TRAY_ICON_UID + 1, WM_LBUTTONDBLCLK, false, false},
+        {TRAY_ICON_UID, WM_RBUTTONUP, true, false},
+        {TRAY_ICON_UID, WM_LBUTTONDBLCLK, false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("id " + std::to_string(c.id) + " mouse " + std::to_string(c.mouse));
+        seen.clear();
+        menuIds.clear();
+        SendMessageA(window, WM_TRAYNOTIFY, c.id, c.mouse);
+        PumpUntil([&] { return FileExists(marker); }, c.launch ? 10000 : 300);
+        EXPECT_EQ(FindSeen(WM_INITMENUPOPUP) >= 0, c.menu);
+        EXPECT_EQ(FileExists(marker), c.launch);
+        if (c.menu) {
+            // The pop-up's entries, never its title, in order and plain.
+            EXPECT_EQ(menuIds, (std::vector<UINT>{IDM_CHECK_NOW, IDM_SETTINGS, 0, IDM_EXIT}));
+            for (UINT state : menuStates)
+                EXPECT_EQ(state & (MFS_DEFAULT | MFS_CHECKED | MFS_GRAYED), 0u);
+            // The WM_NULL posted after the menu reaches the window.
+            EXPECT_GE(FindSeen(WM_NULL, FindSeen(WM_INITMENUPOPUP)), 0);
+            EXPECT_EQ(FindSeen(WM_COMMAND), -1) << "a cancelled menu chooses nothing";
+        }
+        if (c.launch) {
+            PumpUntil([&] { return ReadFileBytes(marker) == "one two"; }, 5000);
+            EXPECT_EQ(ReadFileBytes(marker), "one two");
+        }
+    }
+    DeleteFileA(marker.c_str());
+    DeleteFileA(program.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
+TEST_F(Tray, SettingsCommandStartsACheckWhenTheDialogCloses)
+{
+    WaitForFirstFailure();
+    SendMessageA(window, WM_COMMAND, IDM_SETTINGS, 0);
+    EXPECT_GE(FindSeen(WM_STARTCHECK), 0) << "closing the dialog, even by Cancel, starts a check";
+    EXPECT_GE(WaitSeen(WM_CHECKRESULT, 0, 10000), 0);
+    SendMessageA(window, WM_COMMAND, 40999, 0);
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CHECK_NOW, 1), 0);
+    EXPECT_EQ(CountSeen(WM_STARTCHECK), 2) << "only the low word names the command";
+}
+
+TEST_F(Tray, ExitRemovesTheEntryBeforeTheWindowGoesAndQuitsWithZero)
+{
+    WaitForFirstFailure();
+    mailSettings.intervalMs = 200;
+    Report(CHECK_NO_MAIL, noMailText);
+    ASSERT_TRUE(TrayEntryExists());
+    SendMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(entryAtDestroy, 0) << "the entry was still there when the window was destroyed";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(TrayEntryExists());
+    PumpUntil([] { return quitSeen; }, 2000);
+    EXPECT_TRUE(quitSeen);
+    EXPECT_EQ(quitCode, 0u);
+}
+
+TEST_F(Tray, ShellRestartAddsTheEntryAgainWithItsCurrentIcon)
+{
+    WaitForFirstFailure();
+    Report(CHECK_NEW_MAIL, newMailText);
+    // The shell forgets the entry, as a restarted shell does.
+    NOTIFYICONDATAA gone = trayData;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+    ASSERT_FALSE(TrayEntryExists());
+
+    SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(TrayEntryExists());
+    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_EQ(std::string(trayData.szTip), newMailText);
+    // The entry re-added is the live one: updates reach it.
+    Report(CHECK_NO_MAIL, noMailText);
+    EXPECT_TRUE(TrayEntryExists());
+}
+
+}  // namespace
