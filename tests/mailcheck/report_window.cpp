@@ -1,5 +1,7 @@
 #include "report_window.h"
 
+#include <mutex>
+
 #include "resources/resource.h"
 
 namespace {
@@ -28,11 +30,14 @@ LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND CreateReportWindow(ReportLog *log)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ReportWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = className;
-    RegisterClassA(&windowClass);  // fails harmlessly once registered
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = ReportWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = className;
+        RegisterClassA(&windowClass);
+    });
     HWND window = CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     if (window != nullptr)

@@ -306,6 +306,10 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
         }
     };
     HWND window = CreateReportWindow(&result->log);
+    if (window == nullptr) {
+        result->problems.push_back("no report window: error " + std::to_string(GetLastError()));
+        return;
+    }
 
     MailCredentials credentials = {};
     std::string serverName = row.serverName.empty() ? address : row.serverName;
@@ -317,7 +321,8 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     server.Join();
     DestroyWindow(window);
     result->transcript = server.Transcript();
-    result->problems = server.Problems();
+    for (const std::string &problem : server.Problems())
+        result->problems.push_back(problem);
 }
 
 TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
