@@ -11,3 +11,12 @@ tolvaran_test(tray_tests
 add_executable(launch_marker app/launch_marker.cpp)
 add_dependencies(tray_tests launch_marker)
 target_compile_definitions(tray_tests PRIVATE LAUNCH_MARKER="$<TARGET_FILE:launch_marker>")
+
+# Holds the single-instance guard's name while it runs a program.
+add_executable(hold_mutex app/hold_mutex.cpp)
+
+# The real Tolvaran.exe end to end: Wine virtual desktop on an Xvfb of its
+# own, real tray, real Dovecot on 127.0.0.3, mouse clicks by xdotool.
+add_test(NAME tray_e2e
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/tray_e2e.py ${CMAKE_BINARY_DIR})
+set_tests_properties(tray_e2e PROPERTIES TIMEOUT 600 RESOURCE_LOCK wineprefix_desktop)

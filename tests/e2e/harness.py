@@ -1,0 +1,531 @@
+"""Drives the real Tolvaran.exe under Wine on a private X display.
+
+A Desktop is an Xvfb of its own showing one Wine virtual desktop (with its
+taskbar, which holds the tray), run by a wineserver of its own in the build's
+desktop prefix (BUILD_DIR/wineprefix-desktop, made once by
+scripts/wine-prefix). Everything it starts it stops again, by process id and
+with `wineserver -k` for its own prefix.
+
+    with Desktop(build_dir) as desk:
+        run = desk.stage("case1", server="127.0.0.3", user="three",
+                         password="threepass")
+        proc = desk.start_program(run)
+        icon = desk.wait_for_icon("new_mail")
+        menu = desk.open_menu(icon)
+        desk.click(*menu.items[2])           # "終了"
+        assert proc.wait(10) == 0
+
+Pictures come from ImageMagick's `import`; mouse and keys from xdotool.
+Only the Python standard library is used.
+"""
+
+import base64
+import fcntl
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCRIPTS = os.path.join(ROOT, "scripts")
+POP3SERVERS = os.path.join(ROOT, "tests", "pop3servers")
+
+DESKTOP_SIZE = (800, 600)
+
+# The clock's colours in the 16-colour palette the icons use.
+YELLOW = (255, 255, 0)
+RED = (255, 0, 0)
+BLUE = (0, 0, 255)
+MAROON = (128, 0, 0)
+OLIVE = (128, 128, 0)
+ICON_COLOURS = (YELLOW, RED, BLUE, MAROON, OLIVE)
+
+
+def log(*args):
+    print("[e2e %s]" % time.strftime("%H:%M:%S"), *args, flush=True)
+
+
+def wait_until(predicate, timeout, interval=0.1):
+    """Polls predicate until it returns something true; returns that or None."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(interval)
+
+
+def windows_path(path):
+    """The Wine path (drive Z:) of a Linux path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def login_name():
+    """The name Wine gives as the Windows login name: the Linux user's."""
+    return pwd.getpwuid(os.getuid()).pw_name
+
+
+def ini_text(section, server="", user="", password=b"", program="", parameters="",
+             minutes=1):
+    """Tolvaran.ini bytes (code page 932, CRLF) for one login name."""
+    if isinstance(password, str):
+        password = password.encode("cp932")
+    lines = [
+        "[%s]" % section,
+        "MAIL_SERV=%s" % server,
+        "MAIL_USER=%s" % user,
+        "MAIL_PASS=%s" % base64.b64encode(password).decode("ascii"),
+        "MAIL_APPA=%s" % program,
+        "MAIL_APPP=%s" % parameters,
+        "MAIL_TIME=%d" % minutes,
+    ]
+    return ("\r\n".join(lines) + "\r\n").encode("cp932")
+
+
+class Image:
+    """An RGB screenshot."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    @staticmethod
+    def from_ppm(raw):
+        # P6 header: magic, width, height, maxval, each followed by blanks.
+        fields = []
+        pos = 0
+        while len(fields) < 4:
+            while raw[pos:pos + 1].isspace():
+                pos += 1
+            start = pos
+            while not raw[pos:pos + 1].isspace():
+                pos += 1
+            fields.append(raw[start:pos])
+        pos += 1
+        if fields[0] != b"P6" or fields[3] != b"255":
+            raise ValueError("unexpected screenshot format %r" % fields)
+        width, height = int(fields[1]), int(fields[2])
+        return Image(width, height, raw[pos:pos + width * height * 3])
+
+    def differs(self, other, box):
+        """Bounding box (x0, y0, x1, y1) of the pixels in box that differ, or None."""
+        x0, y0, x1, y1 = box
+        found = None
+        for y in range(y0, y1):
+            row = (y * self.width) * 3
+            a = self.data[row + x0 * 3:row + x1 * 3]
+            b = other.data[row + x0 * 3:row + x1 * 3]
+            if a == b:
+                continue
+            for x in range(x0, x1):
+                i = (x - x0) * 3
+                if a[i:i + 3] != b[i:i + 3]:
+                    if found is None:
+                        found = [x, y, x + 1, y + 1]
+                    else:
+                        found[0] = min(found[0], x)
+                        found[1] = min(found[1], y)
+                        found[2] = max(found[2], x + 1)
+                        found[3] = max(found[3], y + 1)
+        return tuple(found) if found else None
+
+
+class TrayIcon:
+    """One icon found in the tray: its box, colour counts and kind."""
+
+    def __init__(self, box, counts):
+        self.box = box
+        self.counts = counts
+        yellow, red, blue = counts[YELLOW], counts[RED], counts[BLUE]
+        if yellow and red:
+            self.kind = "check_error"
+        elif yellow and blue:
+            self.kind = "auth_error"
+        elif yellow:
+            self.kind = "clock"  # IDI_APP and IDI_NO_MAIL are the same picture
+        elif red:
+            self.kind = "new_mail"
+        else:
+            self.kind = "unknown"
+
+    @property
+    def centre(self):
+        x0, y0, x1, y1 = self.box
+        return ((x0 + x1) // 2, (y0 + y1) // 2)
+
+    def __repr__(self):
+        return "TrayIcon(%s at %s)" % (self.kind, self.box)
+
+
+class Menu:
+    """A pop-up menu found on screen: its box, the centres of its text
+    entries from top to bottom, and the number of separators."""
+
+    def __init__(self, box, items, separators):
+        self.box, self.items, self.separators = box, items, separators
+
+    def __repr__(self):
+        return "Menu(box=%s, items=%s, separators=%d)" % (self.box, self.items, self.separators)
+
+
+def find_tray_icons(image, taskbar_rows=32):
+    """The icons in the right part of the taskbar, left to right."""
+    y0 = max(0, image.height - taskbar_rows)
+    x0 = image.width // 2
+    columns = {}
+    for y in range(y0, image.height):
+        for x in range(x0, image.width):
+            colour = image.pixel(x, y)
+            if colour in ICON_COLOURS:
+                columns.setdefault(x, []).append((y, colour))
+    icons = []
+    group = []
+    for x in sorted(columns):
+        if group and x - group[-1] > 3:
+            icons.append(group)
+            group = []
+        group.append(x)
+    if group:
+        icons.append(group)
+    found = []
+    for xs in icons:
+        counts = {c: 0 for c in ICON_COLOURS}
+        ys = []
+        for x in xs:
+            for y, colour in columns[x]:
+                counts[colour] += 1
+                ys.append(y)
+        if sum(counts.values()) < 12:
+            continue  # a stray pixel, not an icon
+        found.append(TrayIcon((xs[0], min(ys), xs[-1] + 1, max(ys) + 1), counts))
+    return found
+
+
+def find_menu(before, after, below_y):
+    """The menu that appeared between two screenshots above row below_y."""
+    box = after.differs(before, (0, 0, after.width, below_y))
+    if box is None:
+        return None
+    x0, y0, x1, y1 = box
+    if x1 - x0 < 40 or y1 - y0 < 30:
+        return None
+    # Each row inside the border is text (dark pixels), a separator (a long
+    # grey line) or blank; runs of text rows are the entries.
+    kinds = []
+    for y in range(y0 + 2, y1 - 2):
+        dark = grey_run = best_run = 0
+        for x in range(x0 + 3, x1 - 3):
+            r, g, b = after.pixel(x, y)
+            if r < 90 and g < 90 and b < 90:
+                dark += 1
+            if 100 <= r <= 170 and abs(r - g) < 10 and abs(r - b) < 10:
+                grey_run += 1
+                best_run = max(best_run, grey_run)
+            else:
+                grey_run = 0
+        if best_run > (x1 - x0) * 0.6:
+            kinds.append("separator")
+        else:
+            kinds.append("text" if dark else "blank")
+    items = []
+    separators = 0
+    run_start = None
+    for i, kind in enumerate(kinds + ["blank"]):
+        previous = kinds[i - 1] if i > 0 else "blank"
+        if kind == "separator" and previous != "separator":
+            separators += 1
+        if kind == "text" and previous != "text":
+            run_start = i
+        if kind != "text" and previous == "text":
+            items.append(((x0 + x1) // 2, y0 + 2 + (run_start + i - 1) // 2))
+    return Menu(box, items, separators)
+
+
+class Desktop:
+    """A private X display with a Wine virtual desktop and its own wineserver."""
+
+    def __init__(self, build_dir, size=DESKTOP_SIZE):
+        self.build_dir = os.path.abspath(build_dir)
+        self.size = size
+        self.prefix = os.path.join(self.build_dir, "wineprefix-desktop")
+        self.scratch = None
+        self.xvfb = None
+        self.display = None
+        self.env = None
+        self.lock_file = None
+        self.processes = []
+        self.servers = []
+
+    # ---- life cycle ----
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        os.makedirs(self.build_dir, exist_ok=True)
+        # One user of the desktop prefix at a time: its wineserver and its
+        # single-instance guard are shared by everything run in it.
+        self.lock_file = open(self.prefix + ".lock", "w")
+        fcntl.flock(self.lock_file, fcntl.LOCK_EX)
+        # Searchable by others: the test mail servers read their files as nobody.
+        self.scratch = tempfile.mkdtemp(prefix="tolvaran-e2e-", dir=self.build_dir)
+        os.chmod(self.scratch, 0o755)
+        self._start_xvfb()
+        self.env = self._wine_environment()
+        subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), self.build_dir], env=self.env,
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        # The wineserver is started here, not by the first program, so that no
+        # Wine process holds the caller's output pipes.
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+    def stop(self):
+        for proc in self.processes:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.processes = []
+        for stopper, directory in reversed(self.servers):
+            subprocess.run([stopper, directory], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.servers = []
+        if self.env is not None:
+            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.env = None
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+            self.xvfb = None
+        if self.scratch and not os.environ.get("TOLVARAN_E2E_KEEP"):
+            shutil.rmtree(self.scratch, ignore_errors=True)
+        if self.lock_file is not None:
+            self.lock_file.close()
+            self.lock_file = None
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+             "%dx%dx24" % self.size],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+
+    def _wine_environment(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        env["BUILD_DIR"] = self.build_dir
+        env["WINEPREFIX"] = self.prefix
+        env["TOLVARAN_DESKTOP"] = "%dx%d" % self.size
+        out = subprocess.run(
+            ["bash", "-c", '. "$1" && env -0', "bash", os.path.join(SCRIPTS, "wine-env")],
+            env=env, check=True, capture_output=True).stdout
+        result = {}
+        for item in out.split(b"\0"):
+            if b"=" in item:
+                key, value = item.split(b"=", 1)
+                result[key.decode()] = value.decode()
+        return result
+
+    # ---- programs ----
+
+    def start_program(self, exe, *args, cwd=None):
+        """Starts a Windows program; returns its Popen (the exit code is the program's)."""
+        proc = subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.processes.append(proc)
+        return proc
+
+    def run_program(self, exe, *args, timeout=30):
+        """Runs a Windows program to its end; returns its exit code."""
+        proc = self.start_program(exe, *args)
+        try:
+            return proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            raise
+
+    def stage(self, name, ini=None, **settings):
+        """A folder with a copy of Tolvaran.exe and, unless ini is False, its
+        Tolvaran.ini (bytes, or made from settings for the login name)."""
+        folder = os.path.join(self.scratch, name)
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, "Tolvaran.exe")
+        shutil.copyfile(os.path.join(self.build_dir, "Tolvaran.exe"), exe)
+        if ini is not False:
+            if ini is None:
+                ini = ini_text(login_name(), **settings)
+            with open(os.path.join(folder, "Tolvaran.ini"), "wb") as f:
+                f.write(ini)
+        return exe
+
+    def start_dovecot(self, address, name="dovecot"):
+        """A private Dovecot on address:110, stopped with the desktop; returns its folder."""
+        directory = os.path.join(self.scratch, name)
+        subprocess.run([os.path.join(POP3SERVERS, "dovecot-start"), address, directory],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.servers.append((os.path.join(POP3SERVERS, "dovecot-stop"), directory))
+        return directory
+
+    # ---- the screen ----
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+    def screenshot(self):
+        raw = subprocess.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"],
+                             env=self.env, check=True, capture_output=True).stdout
+        return Image.from_ppm(raw)
+
+    def save_png(self, path, crop=None):
+        """Saves the screen (or the crop box x0, y0, x1, y1 of it) as a PNG."""
+        args = ["import", "-silent", "-window", "root"]
+        if crop:
+            x0, y0, x1, y1 = crop
+            args += ["-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0), "+repage"]
+        subprocess.run(args + ["-strip", "png:" + path], env=self.env, check=True)
+
+    def tray_icons(self):
+        return find_tray_icons(self.screenshot())
+
+    def wait_for_taskbar(self, timeout=30):
+        """The virtual desktop comes up with the first program that makes a
+        window; waits for its taskbar (pixels unlike the desktop at the bottom)."""
+        def taskbar():
+            shot = self.screenshot()
+            return shot.pixel(shot.width - 2, shot.height - 4) != shot.pixel(
+                shot.width // 2, shot.height // 2)
+        if not wait_until(taskbar, timeout):
+            raise RuntimeError("no Wine desktop taskbar on %s" % self.display)
+
+    def wait_for_icon(self, kind=None, timeout=30, count=1):
+        """Waits until the tray holds count icons and the last is of this kind."""
+        def ready():
+            icons = self.tray_icons()
+            if len(icons) == count and (kind is None or icons[-1].kind == kind):
+                return icons
+            return None
+        icons = wait_until(ready, timeout, 0.2)
+        if icons is None:
+            raise AssertionError("tray never showed %d icon(s) of kind %s; shows %s"
+                                 % (count, kind, self.tray_icons()))
+        return icons[-1]
+
+    def wait_for_no_icon(self, timeout=15):
+        return wait_until(lambda: not self.tray_icons(), timeout, 0.2) is not None
+
+    def move(self, x, y):
+        self.xdotool("mousemove", "--sync", x, y)
+
+    def click(self, x, y, button=1):
+        self.move(x, y)
+        self.xdotool("click", button)
+
+    def double_click(self, x, y):
+        self.move(x, y)
+        self.xdotool("click", "--repeat", 2, "--delay", 80, 1)
+
+    def park_mouse(self):
+        """Moves the pointer to the middle of the desktop, away from the tray."""
+        self.move(self.size[0] // 2, self.size[1] // 3)
+
+    def focus_desktop(self):
+        """Gives the keyboard to the Wine desktop window (before typing)."""
+        out = subprocess.run(["xdotool", "search", "--name", "Wine desktop"], env=self.env,
+                             capture_output=True, text=True).stdout.split()
+        if not out:
+            raise RuntimeError("no Wine desktop window")
+        self.xdotool("windowfocus", "--sync", out[0])
+
+    def type_text(self, text):
+        self.focus_desktop()
+        self.xdotool("type", "--delay", 30, text)
+
+    def key(self, *keys):
+        self.focus_desktop()
+        self.xdotool("key", *keys)
+
+    def open_menu(self, icon, timeout=10):
+        """Right-clicks the icon and returns the menu that opens."""
+        self.park_mouse()
+        time.sleep(0.3)
+        before = self.screenshot()
+        self.click(*icon.centre, button=3)
+        top_of_icon = icon.box[1] - 1
+
+        def menu():
+            found = find_menu(before, self.screenshot(), top_of_icon)
+            # Wait until the menu is fully drawn: its entries are there.
+            return found if found and found.items else None
+        found = wait_until(menu, timeout, 0.2)
+        if found is None:
+            raise AssertionError("no menu opened on a right click at %s" % (icon.centre,))
+        time.sleep(0.2)
+        return find_menu(before, self.screenshot(), top_of_icon)
+
+    def show_tooltip(self, icon, timeout=10):
+        """Rests the pointer on the icon; returns the box of the tooltip that appears."""
+        self.park_mouse()
+        time.sleep(0.3)
+        before = self.screenshot()
+        x, y = icon.centre
+        self.move(x - 1, y)
+        self.move(x, y)
+        top_of_icon = icon.box[1] - 1
+        box = wait_until(lambda: before.differs(self.screenshot(), (0, 0, before.width,
+                                                                    top_of_icon)),
+                         timeout, 0.2)
+        if box is None:
+            raise AssertionError("no tooltip appeared over the icon at %s" % (icon.centre,))
+        time.sleep(0.3)
+        return before.differs(self.screenshot(), (0, 0, before.width, top_of_icon))
+
+
+def pop3_sessions_module():
+    """tests/pop3servers/pop3-sessions as a module (sessions, wait_for)."""
+    import importlib.machinery
+    import importlib.util
+    loader = importlib.machinery.SourceFileLoader(
+        "pop3_sessions", os.path.join(POP3SERVERS, "pop3-sessions"))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
+
+
+if __name__ == "__main__":
+    sys.exit("harness.py is a module; see tests/e2e/tray_e2e.py")

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""The real Tolvaran.exe under Wine: tray icon, tooltip, menu, single
+instance and double-click launch, against a real Dovecot on 127.0.0.3.
+
+    tray_e2e.py BUILD_DIR [unittest arguments]
+"""
+
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+SERVER = "127.0.0.3"
+BUILD_DIR = None
+pop3 = harness.pop3_sessions_module()
+
+
+class TrayEndToEnd(unittest.TestCase):
+    desk = None
+    mail_dir = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = harness.Desktop(BUILD_DIR)
+        cls.desk.__enter__()
+        try:
+            cls.mail_dir = cls.desk.start_dovecot(SERVER)
+        except BaseException:
+            cls.desk.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.stop()
+
+    def sessions(self):
+        return pop3.sessions(self.mail_dir)
+
+    def wait_sessions(self, count):
+        found = pop3.wait_for(self.mail_dir, count, 15)
+        self.assertIsNotNone(found, "the server never saw %d finished sessions" % count)
+        return found
+
+    def helper_exe(self, name):
+        return os.path.join(BUILD_DIR, "tests", name)
+
+    def exit_through_menu(self, proc):
+        """Chooses "終了" in the tray menu; the program ends with 0 and its icon goes."""
+        icon = self.desk.wait_for_icon()
+        menu = self.desk.open_menu(icon)
+        self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
+        self.desk.click(*menu.items[2])
+        self.assertEqual(proc.wait(15), 0)
+        self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
+
+    def test_new_mail_then_check_now_then_exit(self):
+        before = len(self.sessions())
+        exe = self.desk.stage("newmail", server=SERVER, user="three", password="threepass")
+        proc = self.desk.start_program(exe)
+        icon = self.desk.wait_for_icon("new_mail")
+        found = self.wait_sessions(before + 1)
+        self.assertEqual(found[-1]["commands"], ["USER three", "PASS threepass", "stat", "QUIT"])
+        self.assertIsNotNone(self.desk.show_tooltip(icon))
+
+        # Right click: the menu with its three entries and the separator.
+        menu = self.desk.open_menu(icon)
+        self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
+        # Its bottom edge stands at the pointer, above the icon.
+        self.assertLessEqual(menu.box[3], icon.box[1] + 1)
+        # "新着チェック": the server sees a new connection.
+        self.desk.click(*menu.items[0])
+        found = self.wait_sessions(before + 2)
+        self.assertEqual(found[-1]["commands"], ["USER three", "PASS threepass", "stat", "QUIT"])
+        self.assertEqual(self.desk.wait_for_icon("new_mail").kind, "new_mail")
+
+        self.exit_through_menu(proc)
+
+    def test_only_one_instance_runs(self):
+        exe = self.desk.stage("single", server=SERVER, user="empty", password="emptypass")
+        before = len(self.sessions())
+        first = self.desk.start_program(exe)
+        self.desk.wait_for_icon("clock")
+        self.wait_sessions(before + 1)
+
+        # A second start while the first runs ends at once with 0.
+        second = self.desk.start_program(exe)
+        self.assertEqual(second.wait(15), 0)
+        time.sleep(1)
+        self.assertEqual(len(self.desk.tray_icons()), 1, "a second icon was added")
+        self.assertEqual(len(self.sessions()), before + 1, "the second start checked mail")
+        self.exit_through_menu(first)
+
+        # The guard goes by name: any program's mutex "TolvaranClass" stops the start.
+        code = self.desk.run_program(self.helper_exe("hold_mutex.exe"),
+                                     harness.windows_path(exe))
+        self.assertEqual(code, 0)
+        self.assertEqual(self.desk.tray_icons(), [])
+        self.assertEqual(len(self.sessions()), before + 1)
+
+        # Two starts at the same instant: one runs, the other ends with 0.
+        pair = [self.desk.start_program(exe), self.desk.start_program(exe)]
+        ended = harness.wait_until(lambda: [p for p in pair if p.poll() is not None], 15)
+        self.assertIsNotNone(ended, "both starts kept running")
+        self.assertEqual(ended[0].returncode, 0)
+        self.desk.wait_for_icon("clock")
+        time.sleep(1)
+        running = [p for p in pair if p.poll() is None]
+        self.assertEqual(len(running), 1)
+        self.assertEqual(len(self.desk.tray_icons()), 1)
+        self.exit_through_menu(running[0])
+
+    def test_double_click_launches_the_program_of_the_ini(self):
+        folder = os.path.join(self.desk.scratch, "launch")
+        os.makedirs(folder, exist_ok=True)
+        program = os.path.join(folder, "launch_marker.exe")
+        shutil.copyfile(self.helper_exe("launch_marker.exe"), program)
+        marker = os.path.join(folder, "launched.txt")
+        before = len(self.sessions())
+        exe = self.desk.stage(
+            "launch", server=SERVER, user="three", password="wrong",
+            program=harness.windows_path(program),
+            parameters='"%s" from the tray' % harness.windows_path(marker))
+        proc = self.desk.start_program(exe)
+        # A refused password shows the clock crossed out in blue.
+        icon = self.desk.wait_for_icon("auth_error")
+        found = self.wait_sessions(before + 1)
+        self.assertEqual(found[-1]["commands"], ["USER three", "PASS wrong", "QUIT"])
+
+        self.desk.park_mouse()
+        self.assertFalse(os.path.exists(marker))
+        self.desk.double_click(*icon.centre)
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(marker), 15),
+                        "the double click launched nothing")
+        time.sleep(0.5)
+        with open(marker, "rb") as f:
+            self.assertEqual(f.read(), b"from the tray")
+        self.exit_through_menu(proc)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    BUILD_DIR = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
