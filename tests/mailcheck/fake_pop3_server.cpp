@@ -1,6 +1,5 @@
 #include "fake_pop3_server.h"
 
-#include <ws2tcpip.h>
 
 ServerAction Send(const std::string &bytes)
 {
@@ -57,12 +56,14 @@ FakePop3Server::~FakePop3Server()
     Join();
     if (listener != INVALID_SOCKET)
         closesocket(listener);
+    if (socketsStarted)
+        WSACleanup();
 }
 
 bool FakePop3Server::Start(const std::string &address, const std::vector<ServerAction> &actions)
 {
     WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
+    socketsStarted = WSAStartup(0x0101, &data) == 0;
     script = actions;
     listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     BOOL yes = TRUE;
@@ -149,7 +150,7 @@ void FakePop3Server::Play()
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(listener, &readable);
-    timeval wait = {15, 0};
+    timeval wait = {(long)(patienceMs / 1000), 0};
     if (select(0, &readable, nullptr, nullptr, &wait) != 1) {
         Problem("no client connected");
         return;
@@ -174,7 +175,7 @@ void FakePop3Server::Play()
         case ServerAction::EXPECT:
             expected += action.bytes.size();
             while (Transcript().size() < expected)
-                if (!ReadSome(15000)) {
+                if (!ReadSome(patienceMs)) {
                     Problem("client stopped before sending '" + action.bytes + "'");
                     break;
                 }
@@ -197,7 +198,7 @@ void FakePop3Server::Play()
     }
     if (open) {
         // Whatever else the client sends, until it closes.
-        while (ReadSome(15000)) {
+        while (ReadSome(patienceMs)) {
         }
         if (!ClientClosed())
             Problem("client never closed the connection");

@@ -3,8 +3,8 @@
 #ifndef TOLVARAN_TEST_FAKE_POP3_SERVER_H
 #define TOLVARAN_TEST_FAKE_POP3_SERVER_H
 
-#include <winsock2.h>
-#include <windows.h>
+// Windows Sockets 1.1, the same DLL the check run uses.
+#include <winsock.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -52,11 +52,15 @@ public:
     bool WaitClientClosed(DWORD timeoutMs);
     std::vector<std::string> Problems();
 
+    // How long the server waits for a client, or for its next bytes.
+    DWORD patienceMs = 15000;
+
 private:
     void Play();
     bool ReadSome(DWORD timeoutMs);
     void Problem(const std::string &what);
 
+    bool socketsStarted = false;
     SOCKET listener = INVALID_SOCKET;
     SOCKET client = INVALID_SOCKET;
     std::vector<ServerAction> script;

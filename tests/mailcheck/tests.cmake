@@ -3,8 +3,54 @@
 tolvaran_test(mailcheck_tests
   mailcheck/texts_test.cpp
   mailcheck/scripted_server_test.cpp
+  mailcheck/socket_calls_test.cpp
+  mailcheck/import_hook.cpp
   mailcheck/fake_pop3_server.cpp
   mailcheck/report_window.cpp
   test_support.cpp
 )
-target_link_libraries(mailcheck_tests PRIVATE ws2_32)
+
+# The real 30 s receive time-out, waited once, beside the other programs.
+tolvaran_test(mailcheck_timeout_tests
+  mailcheck/timeout_test.cpp
+  mailcheck/fake_pop3_server.cpp
+  mailcheck/report_window.cpp
+  test_support.cpp
+)
+
+# Real servers: Dovecot on 127.0.0.1 and GNU Mailutils pop3d on 127.0.0.2,
+# each started by a fixture into the build tree and stopped by its pid.
+tolvaran_test(mailcheck_dovecot_tests
+  mailcheck/real_server_test.cpp
+  mailcheck/report_window.cpp
+  test_support.cpp
+)
+set(mailcheck_fixture ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/pop3-fixture)
+set(mailcheck_dovecot_dir ${CMAKE_BINARY_DIR}/mailcheck-dovecot)
+set(mailcheck_mailutils_dir ${CMAKE_BINARY_DIR}/mailcheck-mailutils)
+
+add_test(NAME mailcheck_dovecot_up COMMAND ${mailcheck_fixture} start dovecot 127.0.0.1 ${mailcheck_dovecot_dir})
+add_test(NAME mailcheck_dovecot_down COMMAND ${mailcheck_fixture} stop dovecot ${mailcheck_dovecot_dir})
+set_tests_properties(mailcheck_dovecot_up PROPERTIES FIXTURES_SETUP mailcheck_dovecot)
+set_tests_properties(mailcheck_dovecot_down PROPERTIES FIXTURES_CLEANUP mailcheck_dovecot)
+set_tests_properties(mailcheck_dovecot_tests PROPERTIES
+  FIXTURES_REQUIRED mailcheck_dovecot
+  ENVIRONMENT "TOLVARAN_POP3_ADDR=127.0.0.1;TOLVARAN_POP3_DIR=${mailcheck_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50")
+add_test(NAME mailcheck_dovecot_sessions
+  COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/check_sessions.py ${mailcheck_dovecot_dir})
+set_tests_properties(mailcheck_dovecot_sessions PROPERTIES
+  FIXTURES_REQUIRED mailcheck_dovecot DEPENDS mailcheck_dovecot_tests TIMEOUT 60)
+
+add_test(NAME mailcheck_mailutils_up COMMAND ${mailcheck_fixture} start mailutils 127.0.0.2 ${mailcheck_mailutils_dir})
+add_test(NAME mailcheck_mailutils_down COMMAND ${mailcheck_fixture} stop mailutils ${mailcheck_mailutils_dir})
+set_tests_properties(mailcheck_mailutils_up PROPERTIES FIXTURES_SETUP mailcheck_mailutils)
+set_tests_properties(mailcheck_mailutils_down PROPERTIES FIXTURES_CLEANUP mailcheck_mailutils)
+add_test(NAME mailcheck_mailutils_tests COMMAND mailcheck_dovecot_tests)
+set_tests_properties(mailcheck_mailutils_tests PROPERTIES
+  TIMEOUT 300
+  FIXTURES_REQUIRED mailcheck_mailutils
+  ENVIRONMENT "TOLVARAN_POP3_ADDR=127.0.0.2;TOLVARAN_POP3_DIR=${mailcheck_mailutils_dir};TOLVARAN_POP3_DOMAIN=@tolvaran.test;TOLVARAN_POP3_CONCURRENCY=0")
+add_test(NAME mailcheck_mailutils_sessions
+  COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/check_sessions.py ${mailcheck_mailutils_dir})
+set_tests_properties(mailcheck_mailutils_sessions PROPERTIES
+  FIXTURES_REQUIRED mailcheck_mailutils DEPENDS mailcheck_mailutils_tests TIMEOUT 60)
