@@ -252,13 +252,14 @@ def find_menu(before, after, below_y):
 class Desktop:
     """A private X display with a Wine virtual desktop and its own wineserver."""
 
-    def __init__(self, build_dir, size=DESKTOP_SIZE):
+    def __init__(self, build_dir, size=DESKTOP_SIZE, display=None):
+        """display: an X display to use instead of a private Xvfb."""
         self.build_dir = os.path.abspath(build_dir)
         self.size = size
         self.prefix = os.path.join(self.build_dir, "wineprefix-desktop")
         self.scratch = None
         self.xvfb = None
-        self.display = None
+        self.display = display
         self.env = None
         self.lock_file = None
         self.processes = []
@@ -282,11 +283,16 @@ class Desktop:
         # One user of the desktop prefix at a time: its wineserver and its
         # single-instance guard are shared by everything run in it.
         self.lock_file = open(self.prefix + ".lock", "w")
-        fcntl.flock(self.lock_file, fcntl.LOCK_EX)
+        try:
+            fcntl.flock(self.lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            log("waiting for the other user of %s to finish" % self.prefix)
+            fcntl.flock(self.lock_file, fcntl.LOCK_EX)
         # Searchable by others: the test mail servers read their files as nobody.
         self.scratch = tempfile.mkdtemp(prefix="tolvaran-e2e-", dir=self.build_dir)
         os.chmod(self.scratch, 0o755)
-        self._start_xvfb()
+        if self.display is None:
+            self._start_xvfb()
         self.env = self._wine_environment()
         subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), self.build_dir], env=self.env,
                        check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
