@@ -24,9 +24,11 @@ import fcntl
 import os
 import pwd
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -249,6 +251,80 @@ def find_menu(before, after, below_y):
     return Menu(box, items, separators)
 
 
+class Pop3Stub:
+    """A scripted POP3 server on address:110 in a thread of this process.
+
+    mode "silent": accepts and never says a word (a hanging check);
+    "count": greets, accepts any USER and PASS and answers STAT with count;
+    "badpass": as "count" but refuses every PASS.
+    """
+
+    def __init__(self, address, mode="count", count=0):
+        self.mode, self.count = mode, count
+        self.accepted = 0  # connections taken
+        self.finished = 0  # sessions ended by QUIT
+        self.connections = []
+        self.lock = threading.Lock()
+        self.stopping = False
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind((address, 110))
+        self.listener.listen(128)
+        self.listener.settimeout(0.2)
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while not self.stopping:
+            try:
+                conn, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            with self.lock:
+                self.accepted += 1
+                self.connections.append(conn)
+            if self.mode != "silent":
+                threading.Thread(target=self._talk, args=(conn,), daemon=True).start()
+
+    def _talk(self, conn):
+        try:
+            conn.sendall(b"+OK stub ready\r\n")
+            pending = b""
+            while True:
+                data = conn.recv(4096)
+                if not data:
+                    return
+                pending += data
+                while b"\r\n" in pending:
+                    line, pending = pending.split(b"\r\n", 1)
+                    word = line.split(b" ", 1)[0].upper()
+                    if word == b"PASS" and self.mode == "badpass":
+                        conn.sendall(b"-ERR refused\r\n")
+                    elif word == b"STAT":
+                        conn.sendall(b"+OK %d %d\r\n" % (self.count, 100 * self.count))
+                    elif word == b"QUIT":
+                        conn.sendall(b"+OK bye\r\n")
+                        with self.lock:
+                            self.finished += 1
+                        return
+                    else:
+                        conn.sendall(b"+OK\r\n")
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def close(self):
+        self.stopping = True
+        self.thread.join()
+        self.listener.close()
+        with self.lock:
+            for conn in self.connections:
+                conn.close()
+
+
 class Desktop:
     """A private X display with a Wine virtual desktop and its own wineserver."""
 
@@ -264,6 +340,7 @@ class Desktop:
         self.lock_file = None
         self.processes = []
         self.servers = []
+        self.stubs = []
 
     # ---- life cycle ----
 
@@ -312,6 +389,9 @@ class Desktop:
             subprocess.run([stopper, directory], stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.servers = []
+        for stub in self.stubs:
+            stub.close()
+        self.stubs = []
         if self.env is not None:
             subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -407,6 +487,12 @@ class Desktop:
         self.servers.append((os.path.join(POP3SERVERS, "dovecot-stop"), directory))
         return directory
 
+    def start_pop3_stub(self, address, mode="count", count=0):
+        """A Pop3Stub on address:110, closed with the desktop."""
+        stub = Pop3Stub(address, mode, count)
+        self.stubs.append(stub)
+        return stub
+
     # ---- the screen ----
 
     def xdotool(self, *args):
@@ -455,8 +541,17 @@ class Desktop:
     def wait_for_no_icon(self, timeout=15):
         return wait_until(lambda: not self.tray_icons(), timeout, 0.2) is not None
 
+    def pointer(self):
+        out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env,
+                             check=True, capture_output=True, text=True).stdout
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
     def move(self, x, y):
-        self.xdotool("mousemove", "--sync", x, y)
+        # --sync waits for the pointer to move, which it never does when it
+        # is there already.
+        if self.pointer() != (x, y):
+            self.xdotool("mousemove", "--sync", x, y)
 
     def click(self, x, y, button=1):
         self.move(x, y)
@@ -492,6 +587,8 @@ class Desktop:
         time.sleep(0.3)
         before = self.screenshot()
         self.click(*icon.centre, button=3)
+        # Off the icon at once, or its tooltip comes up over the menu.
+        self.park_mouse()
         top_of_icon = icon.box[1] - 1
 
         def menu():
@@ -503,6 +600,13 @@ class Desktop:
             raise AssertionError("no menu opened on a right click at %s" % (icon.centre,))
         time.sleep(0.2)
         return find_menu(before, self.screenshot(), top_of_icon)
+
+    def exit_through_menu(self, proc, timeout=15):
+        """Chooses the menu's last entry ("終了") on the tray icon; returns the
+        menu seen and the program's exit code."""
+        menu = self.open_menu(self.wait_for_icon())
+        self.click(*menu.items[-1])
+        return menu, proc.wait(timeout)
 
     def show_tooltip(self, icon, timeout=10):
         """Rests the pointer on the icon; returns the box of the tooltip that appears."""

@@ -50,11 +50,9 @@ class TrayEndToEnd(unittest.TestCase):
 
     def exit_through_menu(self, proc):
         """Chooses "終了" in the tray menu; the program ends with 0 and its icon goes."""
-        icon = self.desk.wait_for_icon()
-        menu = self.desk.open_menu(icon)
+        menu, code = self.desk.exit_through_menu(proc)
         self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
-        self.desk.click(*menu.items[2])
-        self.assertEqual(proc.wait(15), 0)
+        self.assertEqual(code, 0)
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 
     def test_new_mail_then_check_now_then_exit(self):

@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Takes the README's pictures from the real Tolvaran.exe in the Wine tray:
+each of the five icons, the menu and the tooltip. Each icon is brought about
+by a scripted POP3 server (or none), and checked by its colours before it is
+saved.
+
+    screenshots.py BUILD_DIR OUTDIR
+"""
+
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+# (file, address, server mode or None for nothing listening, STAT count, icon kind)
+ICON_CASES = [
+    ("tray-app.png", "127.0.0.101", "silent", 0, "clock"),  # before the first report
+    ("tray-no-mail.png", "127.0.0.102", "count", 0, "clock"),
+    ("tray-new-mail.png", "127.0.0.103", "count", 3, "new_mail"),
+    ("tray-check-error.png", "127.0.0.149", None, 0, "check_error"),
+    ("tray-auth-error.png", "127.0.0.104", "badpass", 0, "auth_error"),
+]
+
+
+def grow(box, margin, size):
+    x0, y0, x1, y1 = box
+    return (max(0, x0 - margin), max(0, y0 - margin), min(size[0], x1 + margin),
+            min(size[1], y1 + margin))
+
+
+def union(a, b):
+    return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+
+
+def save(desk, outdir, name, box, scale):
+    path = os.path.join(outdir, name)
+    raw = path + ".raw.png"
+    desk.save_png(raw, box)
+    # Few colours, no metadata: the files stay small and change only with the picture.
+    subprocess.run(["convert", raw, "-scale", "%d%%" % (100 * scale), "-colors", "64",
+                    "-strip", "png8:" + path], check=True)
+    os.remove(raw)
+    harness.log("saved", path)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    build_dir, outdir = (os.path.abspath(a) for a in sys.argv[1:])
+    os.makedirs(outdir, exist_ok=True)
+    with harness.Desktop(build_dir) as desk:
+        width, height = desk.size
+        corner = (width - 96, height - 24, width, height)
+        for name, address, mode, count, kind in ICON_CASES:
+            stub = desk.start_pop3_stub(address, mode, count) if mode else None
+            exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret")
+            proc = desk.start_program(exe)
+            # The first check is under way (silent server) or has reported.
+            if mode == "silent":
+                harness.wait_until(lambda: stub.accepted, 15)
+            elif mode:
+                harness.wait_until(lambda: stub.finished, 15)
+            icon = desk.wait_for_icon(kind)
+            desk.park_mouse()
+            save(desk, outdir, name, corner, 2)
+            if kind == "new_mail":
+                tip = desk.show_tooltip(icon)
+                save(desk, outdir, "tray-tooltip.png",
+                     grow(union(tip, corner), 6, desk.size), 2)
+            menu = desk.open_menu(icon)
+            if (len(menu.items), menu.separators) != (3, 1):
+                raise AssertionError("unexpected menu %s" % menu)
+            if kind == "new_mail":
+                save(desk, outdir, "tray-menu.png", grow(union(menu.box, corner), 6, desk.size), 2)
+            desk.click(*menu.items[-1])
+            code = proc.wait(15)
+            if code != 0 or not desk.wait_for_no_icon():
+                raise AssertionError("%s: exit code %s, icon gone: %s"
+                                     % (name, code, not desk.tray_icons()))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
