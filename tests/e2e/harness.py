@@ -465,6 +465,12 @@ class Desktop:
             proc.wait()
             raise
 
+    def output_of(self, exe, *args, timeout=60):
+        """Runs a Windows console program to its end; returns (exit code, stdout)."""
+        proc = subprocess.run(["wine", exe] + list(args), env=self.env, timeout=timeout,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        return proc.returncode, proc.stdout
+
     def stage(self, name, ini=None, **settings):
         """A folder with a copy of Tolvaran.exe and, unless ini is False, its
         Tolvaran.ini (bytes, or made from settings for the login name)."""
