@@ -84,12 +84,20 @@ class TrayEndToEnd(unittest.TestCase):
         self.desk.wait_for_icon("clock")
         self.wait_sessions(before + 1)
 
-        # A second start while the first runs ends at once with 0.
+        # A second start while the first runs ends at once with 0, adds no
+        # icon, checks nothing and leaves the INI file as it was.
+        ini = os.path.join(os.path.dirname(exe), "Tolvaran.ini")
+        with open(ini, "rb") as f:
+            ini_bytes = f.read()
+        ini_time = os.stat(ini).st_mtime_ns
         second = self.desk.start_program(exe)
         self.assertEqual(second.wait(15), 0)
         time.sleep(1)
         self.assertEqual(len(self.desk.tray_icons()), 1, "a second icon was added")
         self.assertEqual(len(self.sessions()), before + 1, "the second start checked mail")
+        with open(ini, "rb") as f:
+            self.assertEqual(f.read(), ini_bytes)
+        self.assertEqual(os.stat(ini).st_mtime_ns, ini_time)
         self.exit_through_menu(first)
 
         # The guard goes by name: any program's mutex "TolvaranClass" stops the start.
