@@ -1,0 +1,117 @@
+// Looks at the settings dialog of a running Tolvaran.exe from outside, the
+// way another program on the same desktop can, and writes what it finds:
+//
+//   dialog_probe.exe OUTFILE [WAIT_MS]
+//
+// OUTFILE gets "key=value" lines: work (the work area), count (dialogs with
+// the caption), window, rect.<id> (screen rectangles), text.<id> (the
+// control's text as hex of its code page 932 bytes), focus (id of the
+// focused control), foreground (1 if the dialog is the foreground window),
+// sel (selection of the server name), limit (text limit of the minutes
+// field), passchar. Exit code 0 when a dialog was found, 1 if not.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "resources/resource.h"
+
+namespace {
+
+const char caption[] = "\x90\xdd\x92\xe8";  // 設定
+
+struct Search {
+    HWND first;
+    int count;
+};
+
+BOOL CALLBACK CountDialogs(HWND window, LPARAM param)
+{
+    Search *search = (Search *)param;
+    char className[16], title[16];
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (strcmp(className, "#32770") == 0 && strcmp(title, caption) == 0 && IsWindowVisible(window)) {
+        if (search->first == NULL)
+            search->first = window;
+        search->count++;
+    }
+    return TRUE;
+}
+
+void PrintRect(FILE *out, const char *key, const RECT &r)
+{
+    fprintf(out, "%s=%ld %ld %ld %ld\n", key, r.left, r.top, r.right, r.bottom);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    DWORD wait = argc > 2 ? (DWORD)atoi(argv[2]) : 10000;
+
+    Search search = {};
+    DWORD start = GetTickCount();
+    for (;;) {
+        search = Search();
+        EnumWindows(CountDialogs, (LPARAM)&search);
+        if (search.first != NULL || GetTickCount() - start >= wait)
+            break;
+        Sleep(100);
+    }
+
+    FILE *out = fopen(argv[1], "w");
+    if (out == NULL)
+        return 2;
+    RECT work;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    PrintRect(out, "work", work);
+    fprintf(out, "count=%d\n", search.count);
+    HWND dialog = search.first;
+    if (dialog == NULL) {
+        fclose(out);
+        return 1;
+    }
+
+    RECT r;
+    GetWindowRect(dialog, &r);
+    PrintRect(out, "window", r);
+    const int ids[] = {IDOK, IDCANCEL, IDC_SERVER, IDC_USER, IDC_PASSWORD, IDC_INTERVAL,
+                       IDC_LAUNCH_PROGRAM, IDC_LAUNCH_PARAMETERS};
+    for (int id : ids) {
+        char key[32];
+        HWND control = GetDlgItem(dialog, id);
+        GetWindowRect(control, &r);
+        snprintf(key, sizeof key, "rect.%d", id);
+        PrintRect(out, key, r);
+        if (id == IDOK || id == IDCANCEL)
+            continue;
+        // GetWindowText would not ask a window of another process; the
+        // message itself is carried across by the system.
+        char text[1024];
+        int length = (int)SendMessageA(control, WM_GETTEXT, sizeof text, (LPARAM)text);
+        fprintf(out, "text.%d=", id);
+        for (int i = 0; i < length; i++)
+            fprintf(out, "%02x", (unsigned char)text[i]);
+        fprintf(out, "\n");
+    }
+
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    int focus = 0;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &info) && info.hwndFocus != NULL &&
+        GetParent(info.hwndFocus) == dialog)
+        focus = GetDlgCtrlID(info.hwndFocus);
+    fprintf(out, "focus=%d\n", focus);
+    fprintf(out, "foreground=%d\n", GetForegroundWindow() == dialog ? 1 : 0);
+    DWORD sel = (DWORD)SendDlgItemMessageA(dialog, IDC_SERVER, EM_GETSEL, 0, 0);
+    fprintf(out, "sel=%u %u\n", LOWORD(sel), HIWORD(sel));
+    fprintf(out, "limit=%ld\n", (long)SendDlgItemMessageA(dialog, IDC_INTERVAL, EM_GETLIMITTEXT, 0, 0));
+    fprintf(out, "passchar=%ld\n",
+            (long)SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_GETPASSWORDCHAR, 0, 0));
+    fclose(out);
+    return 0;
+}
