@@ -14,8 +14,22 @@ check_args() {
         [ "$octet" -le 255 ] || die "bad address '$addr'"
     done
     [ "$(id -u)" -eq 0 ] || die "must run as root (the server binds port 110)"
+    # The mail is read as nobody. A DIR below a folder nobody can search
+    # (a checkout in /root, say) becomes a link to a fresh folder in /tmp,
+    # which the stop script removes with the link.
+    if [ ! -e "$2" ] && [ ! -L "$2" ]; then
+        local parent
+        parent=$(dirname "$2")
+        mkdir -p "$parent"
+        if ! setpriv --reuid=nobody --regid=nogroup --clear-groups test -x "$parent"; then
+            local real
+            real=$(mktemp -d /tmp/tolvaran-pop3-XXXXXX)
+            chmod 755 "$real"
+            ln -s "$real" "$2"
+        fi
+    fi
     mkdir -p "$2"
-    dir=$(cd "$2" && pwd)
+    dir=$(cd "$2" && pwd -P)
     case $dir in
         *[!A-Za-z0-9_./+-]*) die "DIR '$dir' has characters the config cannot take" ;;
     esac
