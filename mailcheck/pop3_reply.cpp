@@ -15,16 +15,21 @@ void StartReplies(ReplyReader *reader, SOCKET socket)
     reader->scanned = 0;
     reader->skipLine = 0;
     reader->ended = 0;
+    reader->dirty = 0;
     memset(reader->buffer, 0, sizeof reader->buffer);
 }
 
 // Forgets the first count held bytes and zeroes everything after what stays.
+// Only the part written since the last zeroing needs it: the rest of the
+// buffer is zero already.
 static void DropHeld(ReplyReader *reader, int count)
 {
     memmove(reader->buffer, reader->buffer + count, (size_t)(reader->held - count));
     reader->held -= count;
     reader->scanned = 0;
-    memset(reader->buffer + reader->held, 0, sizeof reader->buffer - (size_t)reader->held);
+    if (reader->dirty > reader->held)
+        memset(reader->buffer + reader->held, 0, (size_t)(reader->dirty - reader->held));
+    reader->dirty = reader->held;
 }
 
 // One recv into the free end of the buffer; returns 1 if bytes arrived.
@@ -38,6 +43,8 @@ static int ReceiveMore(ReplyReader *reader)
         return 0;
     }
     reader->held += got;
+    if (reader->held > reader->dirty)
+        reader->dirty = reader->held;
     return 1;
 }
 

@@ -8,8 +8,10 @@
 
 // The receive buffer of one check run and what it holds: the current reply
 // at its start, then any bytes the server sent ahead of the next command.
-// buffer[held] is always zero, so at most RECEIVE_BUFFER_SIZE - 1 bytes
-// are held. Once a recv has failed or seen the end, no other is made.
+// Everything from buffer[held] on is zero before each receive, so at most
+// RECEIVE_BUFFER_SIZE - 1 bytes are held and they always end in a zero;
+// dirty marks how far bytes have been written since the last zeroing. Once
+// a recv has failed or seen the end, no other is made.
 struct ReplyReader {
     SOCKET socket;
     int held;
@@ -17,6 +19,7 @@ struct ReplyReader {
     int scanned;
     int skipLine;
     int ended;
+    int dirty;
     char buffer[RECEIVE_BUFFER_SIZE];
 };
 
