@@ -1,7 +1,8 @@
 // The Windows Sockets calls of a check run around its report: start-up,
-// name lookup, close and release, each path in the order it must keep. The
-// calls of the test's own thread are watched through the import table; the
-// scripted server runs on another thread and is not.
+// name lookup, close and release, each path in the order it must keep; and
+// no heap allocation on the way. The calls of the test's own thread are
+// watched through the import table; the scripted server runs on another
+// thread and is not.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +11,6 @@
 #include "fake_pop3_server.h"
 #include "import_hook.h"
 #include "mailcheck/mailcheck.h"
-#include "report_window.h"
 #include "resources/resource.h"
 #include "test_support.h"
 
@@ -18,6 +18,8 @@ namespace {
 
 DWORD watchedThread;
 std::vector<std::string> calls;
+int testCodeDepth;  // > 0 while the test's own code runs on the watched thread
+int allocations;
 bool failStartup;
 bool failLookup;
 const char *lookupAnswer;  // dotted address the lookup yields instead
@@ -39,11 +41,79 @@ bool Watched()
     return GetCurrentThreadId() == watchedThread;
 }
 
+// Marks the test's own code on the watched thread, whose allocations do not
+// count.
+struct TestCode {
+    TestCode() { testCodeDepth++; }
+    ~TestCode() { testCodeDepth--; }
+};
+
+void Note(const std::string &call)
+{
+    calls.push_back(call);
+}
+
+void CountAllocation()
+{
+    if (Watched() && testCodeDepth == 0)
+        allocations++;
+}
+
+typedef void *(__cdecl *MallocFunction)(size_t);
+typedef void *(__cdecl *CallocFunction)(size_t, size_t);
+typedef void *(__cdecl *ReallocFunction)(void *, size_t);
+typedef LPVOID(WINAPI *HeapAllocFunction)(HANDLE, DWORD, SIZE_T);
+typedef HLOCAL(WINAPI *LocalAllocFunction)(UINT, SIZE_T);
+typedef HGLOBAL(WINAPI *GlobalAllocFunction)(UINT, SIZE_T);
+MallocFunction realMalloc;
+CallocFunction realCalloc;
+ReallocFunction realRealloc;
+HeapAllocFunction realHeapAlloc;
+LocalAllocFunction realLocalAlloc;
+GlobalAllocFunction realGlobalAlloc;
+
+void *__cdecl WatchMalloc(size_t size)
+{
+    CountAllocation();
+    return realMalloc(size);
+}
+
+void *__cdecl WatchCalloc(size_t count, size_t size)
+{
+    CountAllocation();
+    return realCalloc(count, size);
+}
+
+void *__cdecl WatchRealloc(void *block, size_t size)
+{
+    CountAllocation();
+    return realRealloc(block, size);
+}
+
+LPVOID WINAPI WatchHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
+{
+    CountAllocation();
+    return realHeapAlloc(heap, flags, size);
+}
+
+HLOCAL WINAPI WatchLocalAlloc(UINT flags, SIZE_T size)
+{
+    CountAllocation();
+    return realLocalAlloc(flags, size);
+}
+
+HGLOBAL WINAPI WatchGlobalAlloc(UINT flags, SIZE_T size)
+{
+    CountAllocation();
+    return realGlobalAlloc(flags, size);
+}
+
 int WINAPI WatchStartup(WORD version, WSADATA *data)
 {
+    TestCode guard;
     if (!Watched())
         return realStartup(version, data);
-    calls.push_back("WSAStartup " + std::to_string(version));
+    Note("WSAStartup " + std::to_string(version));
     if (failStartup)
         return WSASYSNOTREADY;
     return realStartup(version, data);
@@ -51,16 +121,18 @@ int WINAPI WatchStartup(WORD version, WSADATA *data)
 
 int WINAPI WatchCleanup(void)
 {
+    TestCode guard;
     if (Watched())
-        calls.push_back("WSACleanup");
+        Note("WSACleanup");
     return realCleanup();
 }
 
 hostent *WINAPI WatchLookup(const char *name)
 {
+    TestCode guard;
     if (!Watched())
         return realLookup(name);
-    calls.push_back("gethostbyname '" + std::string(name) + "'");
+    Note("gethostbyname '" + std::string(name) + "'");
     if (failLookup)
         return nullptr;
     return realLookup(lookupAnswer != nullptr ? lookupAnswer : name);
@@ -68,16 +140,46 @@ hostent *WINAPI WatchLookup(const char *name)
 
 int WINAPI WatchClose(SOCKET socket)
 {
+    TestCode guard;
     if (Watched())
-        calls.push_back("closesocket");
+        Note("closesocket");
     return realClose(socket);
 }
 
 int WINAPI WatchConnect(SOCKET socket, const sockaddr *address, int length)
 {
+    TestCode guard;
     if (Watched())
-        calls.push_back("connect");
+        Note("connect");
     return realConnect(socket, address, length);
+}
+
+int reports;
+int reportedStatus;
+std::string reportedText;
+
+// The window the check run reports to; its own work is test code.
+LRESULT CALLBACK ReportProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_CHECKRESULT)
+        return DefWindowProcA(window, message, wParam, lParam);
+    TestCode guard;
+    reports++;
+    reportedStatus = (int)wParam;
+    reportedText = lParam != 0 ? (const char *)lParam : "";
+    Note("report " + std::to_string(reportedStatus));
+    return 0;
+}
+
+HWND CreateWatchedReportWindow()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ReportProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TolvaranTestSocketCalls";
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
 }
 
 class SocketCalls : public ::testing::Test {
@@ -89,22 +191,39 @@ protected:
         ASSERT_TRUE(Swap("gethostbyname", (void *)WatchLookup, (void **)&realLookup));
         ASSERT_TRUE(Swap("closesocket", (void *)WatchClose, (void **)&realClose));
         ASSERT_TRUE(Swap("connect", (void *)WatchConnect, (void **)&realConnect));
+        // An allocator this program does not import is one the check run
+        // cannot call.
+        SwapIfImported("msvcrt.dll", "malloc", (void *)WatchMalloc, (void **)&realMalloc);
+        SwapIfImported("msvcrt.dll", "calloc", (void *)WatchCalloc, (void **)&realCalloc);
+        SwapIfImported("msvcrt.dll", "realloc", (void *)WatchRealloc, (void **)&realRealloc);
+        SwapIfImported("kernel32.dll", "HeapAlloc", (void *)WatchHeapAlloc, (void **)&realHeapAlloc);
+        SwapIfImported("kernel32.dll", "LocalAlloc", (void *)WatchLocalAlloc, (void **)&realLocalAlloc);
+        SwapIfImported("kernel32.dll", "GlobalAlloc", (void *)WatchGlobalAlloc, (void **)&realGlobalAlloc);
     }
     void TearDown() override
     {
         void *ignored;
-        for (auto &swapped : restore)
-            HookImport("wsock32.dll", swapped.first, swapped.second, &ignored);
+        for (const Swapped &swapped : restore)
+            HookImport(swapped.dll, swapped.function, swapped.original, &ignored);
         watchedThread = 0;
     }
     bool Swap(const char *function, void *replacement, void **original)
     {
-        if (!HookImport("wsock32.dll", function, replacement, original))
+        return SwapIfImported("wsock32.dll", function, replacement, original);
+    }
+    bool SwapIfImported(const char *dll, const char *function, void *replacement, void **original)
+    {
+        if (!HookImport(dll, function, replacement, original))
             return false;
-        restore.push_back({function, *original});
+        restore.push_back({dll, function, *original});
         return true;
     }
-    std::vector<std::pair<const char *, void *>> restore;
+    struct Swapped {
+        const char *dll;
+        const char *function;
+        void *original;
+    };
+    std::vector<Swapped> restore;
 };
 
 TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
@@ -155,25 +274,28 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
             const char *address = c.lookupAnswer != nullptr ? c.lookupAnswer : c.serverName;
             ASSERT_TRUE(server.Start(address, c.script));
         }
-        ReportLog log;
-        log.duringReport = [&] { calls.push_back("report " + std::to_string(log.status)); };
-        HWND window = CreateReportWindow(&log);
+        reports = 0;
+        reportedStatus = 0;
+        reportedText.clear();
+        HWND window = CreateWatchedReportWindow();
         ASSERT_NE(window, nullptr);
 
         MailCredentials credentials = {};
         CopyTextCut(credentials.serverName, sizeof credentials.serverName, c.serverName);
         CopyTextCut(credentials.userName, sizeof credentials.userName, "alice");
         CopyTextCut(credentials.password, sizeof credentials.password, "secret");
+        allocations = 0;
         watchedThread = GetCurrentThreadId();
         RunMailCheck(window, &credentials, 400);
         watchedThread = 0;
         server.Join();
         DestroyWindow(window);
 
-        EXPECT_EQ(log.count, 1);
-        EXPECT_EQ(log.status, c.status);
-        EXPECT_EQ(Cp932ToUtf8(log.text), c.text);
+        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(reportedStatus, c.status);
+        EXPECT_EQ(Cp932ToUtf8(reportedText), c.text);
         EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(allocations, 0);
         EXPECT_EQ(server.Transcript(), ExpectedClientBytes(c.script));
         EXPECT_TRUE(server.Problems().empty()) << ::testing::PrintToString(server.Problems());
     }
