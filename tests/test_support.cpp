@@ -2,6 +2,9 @@
 #include "test_support.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#include "settings/settings.h"
 
 std::string MakeScratchDirectory(const char *tag)
 {
@@ -74,4 +77,15 @@ int RunProgram(const std::string &commandLine, DWORD timeoutMs)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return (int)code;
+}
+
+void FillSettings(const char *server, const char *user, const char *password, const char *program,
+                  const char *parameters, int intervalMs)
+{
+    strcpy(mailSettings.serverName, server);
+    strcpy(mailSettings.userName, user);
+    strcpy(mailSettings.password, password);
+    strcpy(mailSettings.launchProgram, program);
+    strcpy(mailSettings.launchParameters, parameters);
+    mailSettings.intervalMs = intervalMs;
 }

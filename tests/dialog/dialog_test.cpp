@@ -177,16 +177,6 @@ protected:
         DeleteFileA(path.c_str());
         RemoveDirectoryA(directory.c_str());
     }
-    void Store(const char *server, const char *user, const char *password, const char *program,
-               const char *parameters, int intervalMs)
-    {
-        strcpy(mailSettings.serverName, server);
-        strcpy(mailSettings.userName, user);
-        strcpy(mailSettings.password, password);
-        strcpy(mailSettings.launchProgram, program);
-        strcpy(mailSettings.launchParameters, parameters);
-        mailSettings.intervalMs = intervalMs;
-    }
     std::string directory, path;
     char iniPathBuffer[MAX_PATH];
     char loginBuffer[64];
@@ -194,7 +184,7 @@ protected:
 
 TEST_F(SettingsDialog, OpensWithTheStoredValuesAndTheServerSelected)
 {
-    Store(serverJa, userJa, passwordJa, "C:\\\x95\x5c\\mail.exe", "/n \"x\"", 5 * 60000);
+    FillSettings(serverJa, userJa, passwordJa, "C:\\\x95\x5c\\mail.exe", "/n \"x\"", 5 * 60000);
     std::string shown[6];
     DWORD selStart = 99, selEnd = 99;
     HWND focus = NULL, server = NULL;
@@ -263,7 +253,7 @@ TEST_F(SettingsDialog, StandsInTheBottomRightCornerOfTheWorkArea)
 TEST_F(SettingsDialog, OkStoresEveryFieldAndWritesTheIniBytes)
 {
     WriteFileBytes(path, "[other]\r\nMAIL_SERV=keep\r\n");
-    Store("old.example.jp", "old", "oldpw", "old.exe", "-o", 5 * 60000);
+    FillSettings("old.example.jp", "old", "oldpw", "old.exe", "-o", 5 * 60000);
     INT_PTR result = RunDriven([&](HWND dialog) {
         FillAll(dialog, "127.0.0.4", userJa, "pass word", "10", "C:\\mail\\mailer.exe", "-n");
         Click(dialog, IDOK);
@@ -307,7 +297,7 @@ TEST_F(SettingsDialog, EveryWayOfClosingGivesItsResultAndFileBytes)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.how);
         WriteFileBytes(path, before);
-        Store("old.example.jp", "old", "oldpw", "old.exe", "-o", 5 * 60000);
+        FillSettings("old.example.jp", "old", "oldpw", "old.exe", "-o", 5 * 60000);
         MailSettings snapshot = mailSettings;
         INT_PTR result = RunDriven([&](HWND dialog) {
             FillAll(dialog, "new.example.jp", "u", "p", "7", "", "");
@@ -337,7 +327,7 @@ TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string("minutes \"") + row.typed + "\"");
-        Store("s", "u", "p", "", "", 5 * 60000);
+        FillSettings("s", "u", "p", "", "", 5 * 60000);
         RunDriven([&](HWND dialog) {
             SetText(dialog, IDC_INTERVAL, row.typed);
             Click(dialog, IDOK);
@@ -352,7 +342,7 @@ TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
 
 TEST_F(SettingsDialog, MinutesTypedStopAtFourButAStoredFiveDigitValueSurvives)
 {
-    Store("s", "u", "p", "", "", 12345 * 60000);
+    FillSettings("s", "u", "p", "", "", 12345 * 60000);
     std::string shown, typed;
     RunDriven([&](HWND dialog) {
         shown = Text(dialog, IDC_INTERVAL);
@@ -416,7 +406,7 @@ DWORD WINAPI HoldLockProc(void *param)
 
 TEST_F(SettingsDialog, CredentialsAreWrittenUnderTheSettingsLock)
 {
-    Store("old.example.jp", "old", "oldpw", "", "", 60000);
+    FillSettings("old.example.jp", "old", "oldpw", "", "", 60000);
     LockHolder holder;
     HANDLE thread = NULL;
     RunDriven([&](HWND dialog) {
@@ -439,7 +429,7 @@ TEST_F(SettingsDialog, CredentialsAreWrittenUnderTheSettingsLock)
 
 TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)
 {
-    Store("s", "u", "p", "", "", 60000);
+    FillSettings("s", "u", "p", "", "", 60000);
     int inner = -1, dialogs = 0;
     HWND raised = NULL, open = NULL, before = NULL;
     HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL,

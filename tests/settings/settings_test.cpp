@@ -27,16 +27,6 @@ protected:
         RemoveDirectoryA(directory.c_str());
     }
     void Load(const char *section) { ASSERT_EQ(LoadSettings(path.c_str(), section), 1); }
-    void Fill(const char *server, const char *user, const char *password, const char *program,
-              const char *parameters, int intervalMs)
-    {
-        strcpy(mailSettings.serverName, server);
-        strcpy(mailSettings.userName, user);
-        strcpy(mailSettings.password, password);
-        strcpy(mailSettings.launchProgram, program);
-        strcpy(mailSettings.launchParameters, parameters);
-        mailSettings.intervalMs = intervalMs;
-    }
     std::string directory, path;
 };
 
@@ -100,7 +90,7 @@ TEST_F(IniStore, MinutesConvertLikeAtoiWithAFloorAndNoOverflow)
 
 TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
 {
-    Fill("pop.example.jp", "alice", "pass word", "C:\\mail\\mailer.exe", "-n", 90000);
+    FillSettings("pop.example.jp", "alice", "pass word", "C:\\mail\\mailer.exe", "-n", 90000);
     ASSERT_EQ(SaveSettings(path.c_str(), "alice"), 1);
     EXPECT_EQ(ReadFileBytes(path),
               "[alice]\r\n"
@@ -114,7 +104,7 @@ TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
 
 TEST_F(IniStore, SavedZeroIntervalLoadsAsOneMinute)
 {
-    Fill("s", "u", "p", "", "", 0);
+    FillSettings("s", "u", "p", "", "", 0);
     SaveSettings(path.c_str(), "alice");
     EXPECT_NE(ReadFileBytes(path).find("MAIL_TIME=0\r\n"), std::string::npos);
     Load("alice");
@@ -123,7 +113,7 @@ TEST_F(IniStore, SavedZeroIntervalLoadsAsOneMinute)
 
 TEST_F(IniStore, EmptyPasswordBothWays)
 {
-    Fill("s", "u", "", "", "", 60000);
+    FillSettings("s", "u", "", "", "", 60000);
     SaveSettings(path.c_str(), "alice");
     EXPECT_NE(ReadFileBytes(path).find("\r\nMAIL_PASS=\r\n"), std::string::npos);
     strcpy(mailSettings.password, "stale");
@@ -137,7 +127,7 @@ TEST_F(IniStore, OtherSectionsAndKeysStayByteIdentical)
     WriteFileBytes(path, bob +
                              "[alice]\r\nNOTE=keep me\r\nMAIL_SERV=old\r\n"
                              "[carol]\r\nMAIL_USER=carol\r\n");
-    Fill("new", "alice", "x", "", "", 120000);
+    FillSettings("new", "alice", "x", "", "", 120000);
     SaveSettings(path.c_str(), "alice");
     EXPECT_EQ(ReadFileBytes(path),
               bob +
@@ -148,9 +138,9 @@ TEST_F(IniStore, OtherSectionsAndKeysStayByteIdentical)
 
 TEST_F(IniStore, TwoLoginNamesKeepTheirOwnSections)
 {
-    Fill("a.example.jp", "alice", "alicepw", "mailer.exe", "", 5 * 60000);
+    FillSettings("a.example.jp", "alice", "alicepw", "mailer.exe", "", 5 * 60000);
     SaveSettings(path.c_str(), "alice");
-    Fill("b.example.jp", "bob", "bobpw", "", "-x", 7 * 60000);
+    FillSettings("b.example.jp", "bob", "bobpw", "", "-x", 7 * 60000);
     SaveSettings(path.c_str(), "bob");
 
     Load("alice");
@@ -169,7 +159,7 @@ TEST_F(IniStore, TwoLoginNamesKeepTheirOwnSections)
 TEST_F(IniStore, JapaneseValuesRoundTripAsCodePage932Bytes)
 {
     // サーバ (server) and the password パス表, both with 0x5C second bytes.
-    Fill("\x83\x54\x81\x5b\x83\x6f", "\x83\x54\x81\x5b", "\x83\x70\x83\x58\x95\x5c",
+    FillSettings("\x83\x54\x81\x5b\x83\x6f", "\x83\x54\x81\x5b", "\x83\x70\x83\x58\x95\x5c",
          "C:\\\x95\x5c\\mail.exe", "", 60000);
     SaveSettings(path.c_str(), "alice");
     std::string bytes = ReadFileBytes(path);
