@@ -7,6 +7,8 @@
 
 // Bytes of the tooltip in the first layout of NOTIFYICONDATAA: 63 and NUL.
 #define TRAY_TIP_SIZE 64
+// Bytes of that first layout: 88 on 32-bit Windows, 104 on 64-bit Windows.
+#define TRAY_RECORD_V1_SIZE (sizeof(void *) == 8 ? 104 : 88)
 
 extern HINSTANCE hInstance;
 extern NOTIFYICONDATAA trayData;

@@ -10,9 +10,11 @@
 HINSTANCE hInstance;
 NOTIFYICONDATAA trayData;
 
-// The first layout of the record: everything up to a 64-byte tooltip.
-static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first NOTIFYICONDATAA layout is 88 bytes");
-static_assert(offsetof(NOTIFYICONDATAA, szTip) + TRAY_TIP_SIZE == 88, "tooltip ends the record");
+// The first layout of the record: everything up to a 64-byte tooltip, 88
+// bytes with 32-bit handles and 104 with 64-bit ones.
+static_assert(NOTIFYICONDATAA_V1_SIZE == TRAY_RECORD_V1_SIZE, "first NOTIFYICONDATAA layout");
+static_assert(offsetof(NOTIFYICONDATAA, szTip) + TRAY_TIP_SIZE == TRAY_RECORD_V1_SIZE,
+              "tooltip ends the record");
 
 static const char initialTip[] = "Tolvaran";
 

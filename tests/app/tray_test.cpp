@@ -226,7 +226,7 @@ protected:
 TEST_F(Tray, StartsWithClockIconThenChecksAtOnceAndHaltsAfterTimedFailure)
 {
     // Right after creation, before the loop runs.
-    EXPECT_EQ(trayData.cbSize, 88u);
+    EXPECT_EQ(trayData.cbSize, sizeof(void *) == 8 ? 104u : 88u);
     EXPECT_EQ(trayData.hWnd, window);
     EXPECT_EQ(trayData.uID, (UINT)TRAY_ICON_UID);
     EXPECT_EQ(trayData.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));

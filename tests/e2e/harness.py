@@ -371,9 +371,11 @@ class Desktop:
         if self.display is None:
             self._start_xvfb()
         self.env = self._wine_environment()
-        subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), self.build_dir], env=self.env,
-                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        made = subprocess.run([os.path.join(SCRIPTS, "wine-prefix"), self.build_dir],
+                              env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True)
+        if made.returncode != 0:
+            raise RuntimeError("the desktop Wine prefix could not be made:\n" + made.stderr)
         # The wineserver is started here, not by the first program, so that no
         # Wine process holds the caller's output pipes.
         subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
