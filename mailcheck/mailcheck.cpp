@@ -8,6 +8,7 @@
 
 #include "mailcheck/check_texts.h"
 #include "mailcheck/pop3_reply.h"
+#include "mailcheck/server_address.h"
 #include "resources/resource.h"
 
 // What one exchange of command and reply came to.
@@ -155,12 +156,12 @@ static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
     LogOut(run);
 }
 
-// Resolves the server and connects to its POP3 port, with every receive
-// limited to the run's time-out. Returns the socket, or INVALID_SOCKET with
-// the failure kept in run.
-static SOCKET OpenConnection(CheckRun *run, const char *serverName)
+// Resolves the server and connects to its port, with every receive limited
+// to the run's time-out. Returns the socket, or INVALID_SOCKET with the
+// failure kept in run.
+static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
 {
-    hostent *host = gethostbyname(serverName);
+    hostent *host = gethostbyname(server->host);
     if (host == NULL || host->h_addr_list[0] == NULL) {
         SetFailure(run, CHECK_FAILED, textServerNotFound);
         return INVALID_SOCKET;
@@ -169,7 +170,7 @@ static SOCKET OpenConnection(CheckRun *run, const char *serverName)
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons(POP3_PORT);
+    address.sin_port = htons((u_short)server->port);
     memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
 
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
@@ -202,10 +203,12 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
     WSADATA wsaData;
     int started = WSAStartup(0x0101, &wsaData) == 0;
     SOCKET connection = INVALID_SOCKET;
+    ServerAddress server;
     if (started) {
-        char serverName[SERVER_NAME_SIZE];
-        CopyTextCut(serverName, sizeof serverName, credentials->serverName);
-        connection = OpenConnection(&run, serverName);
+        if (ParseServerAddress(credentials->serverName, &server))
+            connection = OpenConnection(&run, &server);
+        else
+            SetFailure(&run, CHECK_FAILED, textServerNotFound);
     }
     if (connection != INVALID_SOCKET) {
         ByteStream plain;
