@@ -4,11 +4,11 @@
 
 #include <winsock.h>
 
-#include <limits.h>
 #include <string.h>
 
 #include "mailcheck/check_texts.h"
 #include "mailcheck/pop3_reply.h"
+#include "mailcheck/server_address.h"
 #include "resources/resource.h"
 
 // What one exchange of command and reply came to.
@@ -78,7 +78,7 @@ static int FormatCommand(CheckRun *run, const char *verb, const char *value, siz
 // Sends the command buffer's text; the result is not examined.
 static void SendCommand(CheckRun *run)
 {
-    send(run->reader.socket, run->command, (int)strlen(run->command), 0);
+    run->reader.stream.send(run->reader.stream.context, run->command, (int)strlen(run->command));
 }
 
 // Receives the next reply and judges it by its first byte.
@@ -119,58 +119,6 @@ static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, 
     SetFailure(run, status, text);
 }
 
-// Reads an int the way atoi does from text of the given length, saturating
-// at the int range instead of overflowing.
-static int ReadInt(const char *text, int length)
-{
-    int at = 0;
-    while (at < length && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
-        at++;
-    int negative = 0;
-    if (at < length && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        at++;
-    }
-    long long value = 0;
-    while (at < length && text[at] >= '0' && text[at] <= '9') {
-        if (value <= (long long)INT_MAX + 1)
-            value = value * 10 + (text[at] - '0');
-        at++;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return (int)value;
-}
-
-// The count of a positive STAT reply: the second field split on spaces.
-int ParseStatCount(const char *reply, int length)
-{
-    // The reply is text: a zero byte ends it.
-    const char *zero = (const char *)memchr(reply, 0, (size_t)length);
-    if (zero != NULL)
-        length = (int)(zero - reply);
-
-    int at = 0;
-    for (int field = 0; field < 2; field++) {
-        while (at < length && reply[at] == ' ')
-            at++;
-        if (at == length)
-            return 0;
-        if (field == 0) {
-            while (at < length && reply[at] != ' ')
-                at++;
-        }
-    }
-    int end = at;
-    while (end < length && reply[end] != ' ')
-        end++;
-    return ReadInt(reply + at, end - at);
-}
-
 // Greeting, USER, PASS and STAT. On success reports the count and logs out;
 // on failure logs out where the server still listens and keeps the outcome
 // for the caller to report after the clean-up.
@@ -208,12 +156,12 @@ static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
     LogOut(run);
 }
 
-// Resolves the server and connects to its POP3 port, with every receive
-// limited to the run's time-out. Returns the socket, or INVALID_SOCKET with
-// the failure kept in run.
-static SOCKET OpenConnection(CheckRun *run, const char *serverName)
+// Resolves the server and connects to its port, with every receive limited
+// to the run's time-out. Returns the socket, or INVALID_SOCKET with the
+// failure kept in run.
+static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
 {
-    hostent *host = gethostbyname(serverName);
+    hostent *host = gethostbyname(server->host);
     if (host == NULL || host->h_addr_list[0] == NULL) {
         SetFailure(run, CHECK_FAILED, textServerNotFound);
         return INVALID_SOCKET;
@@ -222,7 +170,7 @@ static SOCKET OpenConnection(CheckRun *run, const char *serverName)
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons(POP3_PORT);
+    address.sin_port = htons((u_short)server->port);
     memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
 
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
@@ -255,13 +203,17 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
     WSADATA wsaData;
     int started = WSAStartup(0x0101, &wsaData) == 0;
     SOCKET connection = INVALID_SOCKET;
+    ServerAddress server;
     if (started) {
-        char serverName[SERVER_NAME_SIZE];
-        CopyTextCut(serverName, sizeof serverName, credentials->serverName);
-        connection = OpenConnection(&run, serverName);
+        if (ParseServerAddress(credentials->serverName, &server))
+            connection = OpenConnection(&run, &server);
+        else
+            SetFailure(&run, CHECK_FAILED, textServerNotFound);
     }
     if (connection != INVALID_SOCKET) {
-        StartReplies(&run.reader, connection);
+        ByteStream plain;
+        PlainStream(&plain, connection);
+        StartReplies(&run.reader, &plain);
         TalkPop3(&run, credentials);
         closesocket(connection);
     }

@@ -6,7 +6,6 @@
 
 #include "settings/settings.h"
 
-#define POP3_PORT            110
 #define COMMAND_BUFFER_SIZE  1024
 #define TOOLTIP_BUFFER_SIZE  256
 // How long a receive waits for the first byte before the server counts as
