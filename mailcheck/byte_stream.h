@@ -3,8 +3,6 @@
 #ifndef TOLVARAN_BYTE_STREAM_H
 #define TOLVARAN_BYTE_STREAM_H
 
-#include <winsock.h>
-
 struct ByteStream {
     // Up to capacity bytes into buffer; returns how many arrived (> 0), or 0
     // when the peer closed, the connection failed or the receive timed out.
@@ -13,8 +11,5 @@ struct ByteStream {
     void (*send)(void *context, const char *bytes, int length);
     void *context;
 };
-
-// A stream straight over a connected socket.
-void PlainStream(ByteStream *stream, SOCKET socket);
 
 #endif

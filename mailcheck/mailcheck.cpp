@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "mailcheck/check_texts.h"
+#include "mailcheck/plain_stream.h"
 #include "mailcheck/pop3_reply.h"
 #include "mailcheck/server_address.h"
 #include "resources/resource.h"
@@ -23,11 +24,13 @@ enum ReplyVerdict {
 struct CheckRun {
     HWND window;
     int timeoutMs;
+    int deadlineMs;
     int reported;
     CheckStatus status;
     const char *text;
     char command[COMMAND_BUFFER_SIZE];
     char tooltip[TOOLTIP_BUFFER_SIZE];
+    PlainConnection connection;
     ReplyReader reader;
 };
 
@@ -81,10 +84,18 @@ static void SendCommand(CheckRun *run)
     run->reader.stream.send(run->reader.stream.context, run->command, (int)strlen(run->command));
 }
 
+// Receives the next reply; 0 when none came, or the session ran out of time
+// while it was coming, in which case what did come counts for nothing.
+static int ReceiveInTime(CheckRun *run)
+{
+    int length = ReceiveReply(&run->reader);
+    return run->connection.expired ? 0 : length;
+}
+
 // Receives the next reply and judges it by its first byte.
 static ReplyVerdict ReceiveVerdict(CheckRun *run)
 {
-    if (ReceiveReply(&run->reader) == 0)
+    if (ReceiveInTime(run) == 0)
         return REPLY_SILENT;
     return run->reader.buffer[0] == '+' ? REPLY_ACCEPTED : REPLY_REFUSED;
 }
@@ -124,7 +135,7 @@ static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, 
 // for the caller to report after the clean-up.
 static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
 {
-    if (ReceiveReply(&run->reader) == 0) {
+    if (ReceiveInTime(run) == 0) {
         SetFailure(run, CHECK_FAILED, textNoAnswer);
         return;
     }
@@ -156,9 +167,8 @@ static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
     LogOut(run);
 }
 
-// Resolves the server and connects to its port, with every receive limited
-// to the run's time-out. Returns the socket, or INVALID_SOCKET with the
-// failure kept in run.
+// Resolves the server and connects to its port. Returns the socket, or
+// INVALID_SOCKET with the failure kept in run.
 static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
 {
     hostent *host = gethostbyname(server->host);
@@ -181,19 +191,16 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
         SetFailure(run, CHECK_FAILED, textCannotConnect);
         return INVALID_SOCKET;
     }
-    // Without it, a server that accepts and then never answers would hold
-    // the check run in recv for ever.
-    DWORD timeout = (DWORD)run->timeoutMs;
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
     return connection;
 }
 
 // Runs one whole check and sends its one report to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs)
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
 {
     CheckRun run;
     run.window = window;
     run.timeoutMs = timeoutMs;
+    run.deadlineMs = deadlineMs;
     run.reported = 0;
     run.status = CHECK_FAILED;
     run.text = textNetworkUnusable;
@@ -211,8 +218,11 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
             SetFailure(&run, CHECK_FAILED, textServerNotFound);
     }
     if (connection != INVALID_SOCKET) {
+        // Every receive waits at most the time-out, and none goes past the
+        // deadline: a server that never answers, or trickles, cannot hold
+        // the check run for ever.
         ByteStream plain;
-        PlainStream(&plain, connection);
+        PlainStream(&plain, &run.connection, connection, run.timeoutMs, run.deadlineMs);
         StartReplies(&run.reader, &plain);
         TalkPop3(&run, credentials);
         closesocket(connection);
@@ -229,6 +239,6 @@ void __cdecl MailCheckThread(void *hwnd)
 {
     MailCredentials credentials;
     CopyCredentials(&credentials);
-    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS);
+    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }

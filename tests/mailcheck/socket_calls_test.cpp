@@ -288,7 +288,7 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
         CopyTextCut(credentials.password, sizeof credentials.password, "secret");
         allocations = 0;
         watchedThread = GetCurrentThreadId();
-        RunMailCheck(window, &credentials, 400);
+        RunMailCheck(window, &credentials, 400, CHECK_DEADLINE_MS);
         watchedThread = 0;
         server.Join();
         DestroyWindow(window);
