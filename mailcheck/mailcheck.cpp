@@ -9,6 +9,7 @@
 #include "mailcheck/check_texts.h"
 #include "mailcheck/pop3_reply.h"
 #include "mailcheck/server_address.h"
+#include "mailcheck/tls_session.h"
 #include "resources/resource.h"
 
 // What one exchange of command and reply came to.
@@ -188,6 +189,29 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
     return connection;
 }
 
+// The same exchange inside TLS. A certificate that fails its check ends the
+// run before a single byte is sent inside the session.
+static void TalkPop3OverTls(CheckRun *run, SOCKET connection, const char *host,
+                            const MailCredentials *credentials)
+{
+    // Only TLS checks carry the session's buffers on their stack.
+    TlsSession session;
+    TlsStart start = StartTls(&session, connection, host);
+    if (start == TLS_READY) {
+        ByteStream secure;
+        TlsStream(&secure, &session);
+        StartReplies(&run->reader, &secure);
+        TalkPop3(run, credentials);
+    } else if (start == TLS_SILENT) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+    } else if (start == TLS_CERTIFICATE_REJECTED) {
+        SetFailure(run, CHECK_FAILED, textCertificateRejected);
+    } else {
+        SetFailure(run, CHECK_FAILED, textTlsFailed);
+    }
+    EndTls(&session);
+}
+
 // Runs one whole check and sends its one report to window.
 void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs)
 {
@@ -210,7 +234,10 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
         else
             SetFailure(&run, CHECK_FAILED, textServerNotFound);
     }
-    if (connection != INVALID_SOCKET) {
+    if (connection != INVALID_SOCKET && server.tls) {
+        TalkPop3OverTls(&run, connection, server.host, credentials);
+        closesocket(connection);
+    } else if (connection != INVALID_SOCKET) {
         ByteStream plain;
         PlainStream(&plain, connection);
         StartReplies(&run.reader, &plain);
