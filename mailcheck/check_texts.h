@@ -12,6 +12,8 @@ extern const char textWrongPassword[];
 extern const char textCommandFailed[];
 extern const char textNoMail[];
 extern const char textNoAnswer[];
+extern const char textCertificateRejected[];
+extern const char textTlsFailed[];
 
 // Writes " N 件の新着メールがあります " for count into text of the given
 // capacity; returns 0 (and writes nothing) when it does not fit.

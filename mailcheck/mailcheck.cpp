@@ -10,6 +10,7 @@
 #include "mailcheck/plain_stream.h"
 #include "mailcheck/pop3_reply.h"
 #include "mailcheck/server_address.h"
+#include "mailcheck/tls_session.h"
 #include "resources/resource.h"
 
 // What one exchange of command and reply came to.
@@ -194,6 +195,28 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
     return connection;
 }
 
+// The same exchange inside TLS. A certificate that fails its check ends the
+// run before a single byte is sent inside the session.
+static void TalkPop3OverTls(CheckRun *run, const char *host, const MailCredentials *credentials)
+{
+    // Only TLS checks carry the session's buffers on their stack.
+    TlsSession session;
+    TlsStart start = StartTls(&session, &run->connection, host);
+    if (start == TLS_READY) {
+        ByteStream secure;
+        TlsStream(&secure, &session);
+        StartReplies(&run->reader, &secure);
+        TalkPop3(run, credentials);
+    } else if (start == TLS_SILENT) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+    } else if (start == TLS_CERTIFICATE_REJECTED) {
+        SetFailure(run, CHECK_FAILED, textCertificateRejected);
+    } else {
+        SetFailure(run, CHECK_FAILED, textTlsFailed);
+    }
+    EndTls(&session);
+}
+
 // Runs one whole check and sends its one report to window.
 void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
 {
@@ -219,12 +242,17 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
     }
     if (connection != INVALID_SOCKET) {
         // Every receive waits at most the time-out, and none goes past the
-        // deadline: a server that never answers, or trickles, cannot hold
-        // the check run for ever.
-        ByteStream plain;
-        PlainStream(&plain, &run.connection, connection, run.timeoutMs, run.deadlineMs);
-        StartReplies(&run.reader, &plain);
-        TalkPop3(&run, credentials);
+        // deadline, TLS records included: a server that never answers, or
+        // trickles, cannot hold the check run for ever.
+        StartPlain(&run.connection, connection, run.timeoutMs, run.deadlineMs);
+        if (server.tls) {
+            TalkPop3OverTls(&run, server.host, credentials);
+        } else {
+            ByteStream plain;
+            PlainStream(&plain, &run.connection);
+            StartReplies(&run.reader, &plain);
+            TalkPop3(&run, credentials);
+        }
         closesocket(connection);
     }
     if (started)

@@ -1,5 +1,5 @@
-// The byte stream of a plain POP3 connection: recv and send on the socket,
-// each receive bounded by the time-out and by the session's deadline.
+// A connected socket's receives, each bounded by the time-out and by the
+// session's deadline, and the plain byte stream over it.
 #include "mailcheck/plain_stream.h"
 
 // Milliseconds left until the deadline; 0 or less once it has passed.
@@ -9,13 +9,23 @@ static int TimeLeft(const PlainConnection *connection)
     return (int)(connection->deadline - GetTickCount());
 }
 
-// One recv; a close, a failure and a time-out all count as 0.
-static int PlainReceive(void *context, char *buffer, int capacity)
+// Binds connection to socket with its limits.
+void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int deadlineMs)
 {
-    PlainConnection *connection = (PlainConnection *)context;
+    connection->socket = socket;
+    connection->timeoutMs = timeoutMs;
+    connection->deadline = GetTickCount() + (DWORD)deadlineMs;
+    connection->waitMs = 0;
+    connection->timedOut = 0;
+    connection->expired = 0;
+}
+
+// One recv; a close, a failure and a time-out all count as 0.
+int ReceivePlain(PlainConnection *connection, char *buffer, int capacity)
+{
     int left = TimeLeft(connection);
     if (left <= 0) {
-        connection->expired = 1;
+        connection->timedOut = connection->expired = 1;
         return 0;
     }
     // The socket waits for the time-out, or for what is left of the
@@ -30,27 +40,28 @@ static int PlainReceive(void *context, char *buffer, int capacity)
     int got = recv(connection->socket, buffer, capacity, 0);
     if (got > 0)
         return got;
+    connection->timedOut = got < 0 && WSAGetLastError() == WSAETIMEDOUT;
     if (TimeLeft(connection) <= 0)
-        connection->expired = 1;
+        connection->timedOut = connection->expired = 1;
     return 0;
 }
 
+// The plain stream's receive.
+static int PlainStreamReceive(void *context, char *buffer, int capacity)
+{
+    return ReceivePlain((PlainConnection *)context, buffer, capacity);
+}
+
 // One send, whose result is not examined.
-static void PlainSend(void *context, const char *bytes, int length)
+static void PlainStreamSend(void *context, const char *bytes, int length)
 {
     send(((PlainConnection *)context)->socket, bytes, length, 0);
 }
 
-// Binds connection to socket with its limits and makes stream use it.
-void PlainStream(ByteStream *stream, PlainConnection *connection, SOCKET socket, int timeoutMs,
-                 int deadlineMs)
+// Makes stream read and write straight through connection.
+void PlainStream(ByteStream *stream, PlainConnection *connection)
 {
-    connection->socket = socket;
-    connection->timeoutMs = timeoutMs;
-    connection->deadline = GetTickCount() + (DWORD)deadlineMs;
-    connection->waitMs = 0;
-    connection->expired = 0;
-    stream->receive = PlainReceive;
-    stream->send = PlainSend;
+    stream->receive = PlainStreamReceive;
+    stream->send = PlainStreamSend;
     stream->context = connection;
 }

@@ -1,5 +1,6 @@
-// The byte stream straight over a connected socket, with the two limits of
-// a check run: how long one receive waits, and when the whole session ends.
+// A connected socket with the two limits of a check run: how long one
+// receive waits, and when the whole session ends. Plain POP3 reads and
+// writes it as a byte stream; TLS carries its records over it.
 #ifndef TOLVARAN_PLAIN_STREAM_H
 #define TOLVARAN_PLAIN_STREAM_H
 
@@ -13,12 +14,20 @@ struct PlainConnection {
     int timeoutMs;   // longest wait for the next bytes
     DWORD deadline;  // GetTickCount() value at which the session is over
     int waitMs;      // the receive time-out the socket has now
+    int timedOut;    // the last receive got nothing in time
     int expired;     // set once a receive has run into the deadline
 };
 
 // Binds connection to socket with the given limits, the deadline counted
-// from now, and makes stream read and write through it.
-void PlainStream(ByteStream *stream, PlainConnection *connection, SOCKET socket, int timeoutMs,
-                 int deadlineMs);
+// from now.
+void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int deadlineMs);
+
+// One receive of up to capacity bytes: returns how many came (> 0), or 0
+// when the peer closed, the socket failed or time ran out (timedOut says
+// which).
+int ReceivePlain(PlainConnection *connection, char *buffer, int capacity);
+
+// Makes stream read and write straight through connection.
+void PlainStream(ByteStream *stream, PlainConnection *connection);
 
 #endif

@@ -27,3 +27,11 @@ add_test(NAME tray_screenshots
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/screenshots.py ${CMAKE_BINARY_DIR}
           ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(tray_screenshots PROPERTIES TIMEOUT 300 RESOURCE_LOCK wineprefix_desktop)
+
+# The real Tolvaran.exe over TLS: red clock from a Dovecot pop3s listener
+# on localhost:10996, the test CA trusted in the desktop prefix too.
+add_test(NAME tls_e2e
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/tls_e2e.py ${CMAKE_BINARY_DIR}
+          ${CMAKE_BINARY_DIR}/mailcheck-tls-certs)
+set_tests_properties(tls_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK wineprefix_desktop
+  FIXTURES_REQUIRED mailcheck_tls_ca)

@@ -487,11 +487,13 @@ class Desktop:
                 f.write(ini)
         return exe
 
-    def start_dovecot(self, address, name="dovecot"):
-        """A private Dovecot on address:110, stopped with the desktop; returns its folder."""
+    def start_dovecot(self, address, name="dovecot", env=None):
+        """A private Dovecot on address:110, stopped with the desktop; returns its folder.
+        env adds to dovecot-start's environment (its TLS listener, say)."""
         directory = os.path.join(self.scratch, name)
         subprocess.run([os.path.join(POP3SERVERS, "dovecot-start"), address, directory],
-                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, **(env or {})))
         self.servers.append((os.path.join(POP3SERVERS, "dovecot-stop"), directory))
         return directory
 

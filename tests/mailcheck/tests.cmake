@@ -55,3 +55,44 @@ add_test(NAME mailcheck_mailutils_sessions
   COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/check_sessions.py ${mailcheck_mailutils_dir})
 set_tests_properties(mailcheck_mailutils_sessions PROPERTIES
   FIXTURES_REQUIRED mailcheck_mailutils DEPENDS mailcheck_mailutils_tests TIMEOUT 60)
+
+# TLS: a private test CA made once per build and trusted in the tests' Wine
+# prefix; Dovecot with an implicit-TLS listener on localhost:10995 (its
+# plain listener, which the start script probes, on 127.0.0.5); scripted
+# TLS servers on localhost:11001 and up. Wine ignores IP addresses in
+# certificates, so every TLS test goes to "localhost".
+add_executable(trust_test_ca mailcheck/trust_test_ca.cpp test_support.cpp)
+target_link_libraries(trust_test_ca PRIVATE tolvaran_core)
+add_executable(check_probe mailcheck/check_probe.cpp mailcheck/report_window.cpp)
+target_link_libraries(check_probe PRIVATE tolvaran_core)
+target_include_directories(check_probe PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(check_probe PRIVATE -Wall -Wextra -Werror)
+target_include_directories(trust_test_ca PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(trust_test_ca PRIVATE -Wall -Wextra -Werror)
+set(mailcheck_tls_certs ${CMAKE_BINARY_DIR}/mailcheck-tls-certs)
+set(mailcheck_tls_dovecot_dir ${CMAKE_BINARY_DIR}/mailcheck-tls-dovecot)
+
+add_test(NAME mailcheck_tls_ca
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/tls-fixture ${CMAKE_BINARY_DIR} ${mailcheck_tls_certs}
+          $<TARGET_FILE:trust_test_ca>)
+set_tests_properties(mailcheck_tls_ca PROPERTIES FIXTURES_SETUP mailcheck_tls_ca TIMEOUT 120)
+
+add_test(NAME mailcheck_tls_dovecot_up
+  COMMAND ${mailcheck_fixture} start dovecot 127.0.0.5 ${mailcheck_tls_dovecot_dir})
+add_test(NAME mailcheck_tls_dovecot_down COMMAND ${mailcheck_fixture} stop dovecot ${mailcheck_tls_dovecot_dir})
+set_tests_properties(mailcheck_tls_dovecot_up PROPERTIES
+  FIXTURES_SETUP mailcheck_tls_dovecot FIXTURES_REQUIRED mailcheck_tls_ca
+  ENVIRONMENT "DOVECOT_POP3S=127.0.0.1:10995;DOVECOT_TLS_CERT=${mailcheck_tls_certs}/good.pem;DOVECOT_TLS_KEY=${mailcheck_tls_certs}/good.key")
+set_tests_properties(mailcheck_tls_dovecot_down PROPERTIES FIXTURES_CLEANUP mailcheck_tls_dovecot)
+# The real-server program again, over TLS. Dovecot logs the bytes before
+# log-in as they came, encrypted, so there is no session check here.
+add_test(NAME mailcheck_tls_dovecot_tests COMMAND mailcheck_dovecot_tests)
+set_tests_properties(mailcheck_tls_dovecot_tests PROPERTIES
+  TIMEOUT 300
+  FIXTURES_REQUIRED "mailcheck_tls_ca;mailcheck_tls_dovecot"
+  ENVIRONMENT "TOLVARAN_POP3_ADDR=pop3s://localhost:10995;TOLVARAN_POP3_DIR=${mailcheck_tls_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50")
+
+add_test(NAME mailcheck_tls_scripted
+  COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/tls_scripted.py ${CMAKE_BINARY_DIR}
+          $<TARGET_FILE:check_probe> ${mailcheck_tls_certs})
+set_tests_properties(mailcheck_tls_scripted PROPERTIES TIMEOUT 180 FIXTURES_REQUIRED mailcheck_tls_ca)

@@ -26,6 +26,8 @@ TEST(CheckTexts, EachDecodesFromCodePage932ToItsJapaneseText)
         {textCommandFailed, " コマンドが実行できません "},
         {textNoMail, " 新着メールはありません "},
         {textNoAnswer, " サーバから応答がありません "},
+        {textCertificateRejected, " サーバの証明書を確認できません "},
+        {textTlsFailed, " 暗号化通信を開始できません "},
     };
     for (const auto &text : texts) {
         SCOPED_TRACE(text.utf8);
