@@ -165,20 +165,30 @@ int LoadSettings(const char *path, const char *section)
     return 1;
 }
 
-// Writes all six keys of the user's section from mailSettings.
+// Writes one key of the section; returns 0 when the platform could not.
+static int WriteProfileValue(const char *path, const char *section, const char *key,
+                             const char *value)
+{
+    return WritePrivateProfileStringA(section, key, value, path) != FALSE;
+}
+
+// Writes all six keys of the user's section from mailSettings; returns 0
+// when any of them could not be written. The record keeps its values.
 int SaveSettings(const char *path, const char *section)
 {
     char encoded[PROFILE_READ_SIZE];
     char minutes[16];
+    int saved = 1;
 
-    WritePrivateProfileStringA(section, "MAIL_SERV", mailSettings.serverName, path);
-    WritePrivateProfileStringA(section, "MAIL_USER", mailSettings.userName, path);
+    // Every key is tried even after a failure, so one that can be written is.
+    saved &= WriteProfileValue(path, section, "MAIL_SERV", mailSettings.serverName);
+    saved &= WriteProfileValue(path, section, "MAIL_USER", mailSettings.userName);
     EncodeBase64(mailSettings.password, encoded);
-    WritePrivateProfileStringA(section, "MAIL_PASS", encoded, path);
+    saved &= WriteProfileValue(path, section, "MAIL_PASS", encoded);
     SecureZeroMemory(encoded, sizeof encoded);
-    WritePrivateProfileStringA(section, "MAIL_APPA", mailSettings.launchProgram, path);
-    WritePrivateProfileStringA(section, "MAIL_APPP", mailSettings.launchParameters, path);
+    saved &= WriteProfileValue(path, section, "MAIL_APPA", mailSettings.launchProgram);
+    saved &= WriteProfileValue(path, section, "MAIL_APPP", mailSettings.launchParameters);
     snprintf(minutes, sizeof minutes, "%d", mailSettings.intervalMs / MS_PER_MINUTE);
-    WritePrivateProfileStringA(section, "MAIL_TIME", minutes, path);
-    return 1;
+    saved &= WriteProfileValue(path, section, "MAIL_TIME", minutes);
+    return saved;
 }

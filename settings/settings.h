@@ -36,6 +36,7 @@ extern char *iniPath;
 char *ReadLoginName(void);
 char *MakeIniPath(HINSTANCE instance);
 int LoadSettings(const char *path, const char *section);
+// Returns 1 when all six keys were written, 0 when any write failed.
 int SaveSettings(const char *path, const char *section);
 
 // The lock around serverName, userName and password: taken by every writer

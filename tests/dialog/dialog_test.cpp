@@ -313,6 +313,35 @@ TEST_F(SettingsDialog, EveryWayOfClosingGivesItsResultAndFileBytes)
     }
 }
 
+TEST_F(SettingsDialog, OkKeepsTheNewValuesAndSaysSoWhenTheFileCannotBeWritten)
+{
+    const std::string missing = directory + "\\missing\\Tolvaran.ini";
+    const struct {
+        const char *how;
+        std::string file;
+        int button;
+        int ended;
+        const char *server;
+    } rows[] = {
+        {"OK, writable file", path, IDOK, SETTINGS_ENDED, "new.example.jp"},
+        {"OK, missing directory", missing, IDOK, SETTINGS_NOT_SAVED, "new.example.jp"},
+        {"Cancel, missing directory", missing, IDCANCEL, SETTINGS_ENDED, "old.example.jp"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        strcpy(iniPathBuffer, row.file.c_str());
+        FillSettings("old.example.jp", "old", "oldpw", "", "", 5 * 60000);
+        ArmScript([&](HWND dialog) {
+            FillAll(dialog, "new.example.jp", "u", "p", "7", "", "");
+            Click(dialog, row.button);
+        });
+        EXPECT_EQ(RunSettingsDialog(NULL), row.ended);
+        DisarmScript();
+        EXPECT_STREQ(mailSettings.serverName, row.server);
+        DeleteFileA(path.c_str());
+    }
+}
+
 TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
 {
     const struct {

@@ -102,6 +102,37 @@ TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
               "MAIL_TIME=1\r\n");
 }
 
+TEST_F(IniStore, SaveSaysWhenTheFileCannotBeWrittenAndKeepsTheRecord)
+{
+    const std::string stored = "[alice]\r\nMAIL_SERV=old\r\n";
+    const std::string missing = directory + "\\missing\\Tolvaran.ini";
+    const struct {
+        const char *how;
+        std::string file;
+        bool immutable;
+        int saved;
+    } rows[] = {
+        {"writable file", path, false, 1},
+        {"read-only file", path, true, 0},
+        {"missing directory", missing, false, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        WriteFileBytes(path, stored);
+        ImmutableFile guard(path, row.immutable);
+        ASSERT_EQ(guard.set, row.immutable) << "chattr could not make the file read-only";
+        FillSettings("new.example.jp", "alice", "pw", "", "", 120000);
+        MailSettings snapshot = mailSettings;
+        EXPECT_EQ(SaveSettings(row.file.c_str(), "alice"), row.saved);
+        EXPECT_EQ(memcmp(&mailSettings, &snapshot, sizeof snapshot), 0);
+        if (row.saved)
+            EXPECT_NE(ReadFileBytes(path).find("MAIL_SERV=new.example.jp"), std::string::npos);
+        else
+            EXPECT_EQ(ReadFileBytes(path), stored);
+        EXPECT_FALSE(FileExists(missing));
+    }
+}
+
 TEST_F(IniStore, SavedZeroIntervalLoadsAsOneMinute)
 {
     FillSettings("s", "u", "p", "", "", 0);
