@@ -147,10 +147,13 @@ int LoadSettings(const char *path, const char *section)
     ReadProfileValue(path, section, "MAIL_USER", value);
     CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, value);
 
+    // Both buffers held the password, one as Base64 text: later reads would
+    // write over only the start of value.
     ReadProfileValue(path, section, "MAIL_PASS", value);
     DecodeBase64(value, decoded, sizeof decoded);
     CopyTextCut(mailSettings.password, sizeof mailSettings.password, decoded);
     SecureZeroMemory(decoded, sizeof decoded);
+    SecureZeroMemory(value, sizeof value);
     UnlockSettings();
 
     ReadProfileValue(path, section, "MAIL_APPA", value);

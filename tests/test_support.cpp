@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "settings/settings.h"
 
 std::string MakeScratchDirectory(const char *tag)
@@ -136,4 +138,38 @@ bool SetImmutable(const std::string &path, bool immutable)
         Sleep(10);
     }
     return true;
+}
+
+// How deep below the caller ClearStackBelow reaches, and how much of that
+// LeavesOnStack searches: far deeper than any call the tests make goes.
+#define CLEARED_STACK 262144
+#define SEARCHED_STACK 245760
+
+// Commits and zeroes the stack below the caller, so nothing earlier calls
+// left there counts.
+static void ClearStackBelow()
+{
+    volatile char pages[CLEARED_STACK];
+    SecureZeroMemory((void *)pages, sizeof pages);
+}
+
+// Calls fn a page below the caller, so the caller's own later calls do not
+// write over what fn left.
+static void CallBelow(void (*fn)())
+{
+    volatile char pad[4096];
+    pad[0] = 0;
+    fn();
+    pad[1] = pad[0];
+}
+
+bool LeavesOnStack(void (*fn)(), const std::string &bytes)
+{
+    volatile char top = 0;
+    ClearStackBelow();
+    // As a number: the span lies outside every object the compiler knows.
+    const char *high = (const char *)(uintptr_t)&top;
+    const char *low = (const char *)((uintptr_t)&top - SEARCHED_STACK);
+    CallBelow(fn);
+    return std::search(low, high, bytes.begin(), bytes.end()) != high;
 }

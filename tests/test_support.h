@@ -38,6 +38,9 @@ struct ImmutableFile {
     bool wanted;
     bool set;
 };
+// Runs fn, then says whether bytes are left anywhere in the stack it used:
+// the frames of fn and of everything it called.
+bool LeavesOnStack(void (*fn)(), const std::string &bytes);
 // Runs a program to its end and returns its exit code (-1 if it cannot start).
 int RunProgram(const std::string &commandLine, DWORD timeoutMs);
 

@@ -222,6 +222,35 @@ TEST_F(IniStore, OverlongValuesAreCutWithoutSplittingACharacter)
     EXPECT_EQ(std::string(mailSettings.password), password.substr(0, 255));
 }
 
+TEST_F(IniStore, NeitherThePasswordNorItsBase64TextIsLeftOnTheStack)
+{
+    static std::string iniFile;
+    iniFile = path;
+    // "a secret of thirty-two bytes ok" and its Base64 text.
+    const std::string password = "a secret of thirty-two bytes ok";
+    const std::string encoded = "YSBzZWNyZXQgb2YgdGhpcnR5LXR3byBieXRlcyBvaw==";
+    // Later values written over a buffer hide only its first bytes: the
+    // tails are what would be left.
+    const std::string encodedTail = encoded.substr(8), passwordTail = password.substr(8);
+    const struct {
+        const char *how;
+        void (*fn)();
+        std::string left;
+    } rows[] = {
+        {"load: Base64 text", [] { LoadSettings(iniFile.c_str(), "alice"); }, encodedTail},
+        {"load: password", [] { LoadSettings(iniFile.c_str(), "alice"); }, passwordTail},
+        {"save: Base64 text", [] { SaveSettings(iniFile.c_str(), "alice"); }, encodedTail},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        FillSettings("s", "u", password.c_str(), "", "", 60000);
+        SaveSettings(path.c_str(), "alice");
+        ASSERT_NE(ReadFileBytes(path).find("MAIL_PASS=" + encoded + "\r\n"), std::string::npos);
+        EXPECT_FALSE(LeavesOnStack(row.fn, row.left));
+        EXPECT_STREQ(mailSettings.password, password.c_str());
+    }
+}
+
 TEST(TextCut, NeverSplitsADoubleByteCharacter)
 {
     const struct {
