@@ -84,7 +84,7 @@ static void OnTrayNotify(HWND hwnd, WPARAM iconId, LPARAM mouseMessage)
 // that failed is told while that check runs.
 static void RunSettingsCommand(HWND hwnd)
 {
-    int ended = RunSettingsDialog(hwnd);
+    int ended = RunSettingsDialog(hInstance, hwnd);
     if (ended == SETTINGS_ALREADY_OPEN)
         return;
     SendMessageA(hwnd, WM_STARTCHECK, 0, 0);

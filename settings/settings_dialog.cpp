@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -137,7 +136,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 // Runs the dialog modally; a second request while it is open only brings
 // the open one to the front.
-int RunSettingsDialog(HWND owner)
+int RunSettingsDialog(HINSTANCE instance, HWND owner)
 {
     if (dialogRunning) {
         if (openDialog != NULL)
@@ -146,7 +145,7 @@ int RunSettingsDialog(HWND owner)
     }
     dialogRunning = 1;
     saveFailed = 0;
-    DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0);
     openDialog = NULL;
     dialogRunning = 0;
     return saveFailed ? SETTINGS_NOT_SAVED : SETTINGS_ENDED;
