@@ -1,6 +1,7 @@
 // What a process holds, as the benchmarks print it: handles by the
 // documented count and by the system's handle table (Wine answers the
-// former with 0), threads, private bytes, GDI and USER objects.
+// former with 0), threads, private bytes, GDI and USER objects (which Wine
+// answers with 0).
 #ifndef TOLVARAN_BENCH_PROCESS_COUNTS_H
 #define TOLVARAN_BENCH_PROCESS_COUNTS_H
 
@@ -90,7 +91,9 @@ static int ReadProcessCounts(DWORD processId, ProcessCounts *counts)
     PROCESS_MEMORY_COUNTERS_EX memory = {};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&memory, sizeof memory);
-    counts->privateBytes = memory.PrivateUsage;
+    // The commit charge is the private bytes: Windows gives it in both
+    // fields, Wine only in PagefileUsage.
+    counts->privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
     counts->gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
     counts->userObjects = GetGuiResources(process, GR_USEROBJECTS);
     if (process != GetCurrentProcess())
