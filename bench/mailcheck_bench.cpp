@@ -65,7 +65,7 @@ int main(int argc, char **argv)
         if (onMainThread) {
             MailCredentials credentials;
             CopyCredentials(&credentials);
-            RunMailCheck(window, &credentials, CHECK_TIMEOUT_MS);
+            RunMailCheck(window, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
         } else {
             uintptr_t thread = _beginthread(MailCheckThread, 0, window);
             // The worker cannot end before this thread takes its report, so

@@ -3,7 +3,8 @@
 // process holds at the start, after every EVERY checks and at the end.
 // Every 10th check goes to the hostile server (silent after the greeting,
 // reset, greeting cut short in turn), the others to the instant one; each
-// receive gives up after TIMEOUT_MS, so a silent server costs that long.
+// receive gives up after TIMEOUT_MS, so a silent server costs that long,
+// and the whole session after three times that.
 //   soak_bench INSTANT_ADDR HOSTILE_ADDR COUNT EVERY TIMEOUT_MS
 #include <windows.h>
 #include <process.h>
@@ -31,12 +32,14 @@ static LRESULT CALLBACK SoakWindowProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// MailCheckThread with the soak's receive time-out.
+// MailCheckThread with the soak's receive time-out, and the session deadline
+// in the program's proportion to it.
 static unsigned __stdcall SoakCheckThread(void *window)
 {
     MailCredentials credentials;
     CopyCredentials(&credentials);
-    RunMailCheck((HWND)window, &credentials, checkTimeoutMs);
+    RunMailCheck((HWND)window, &credentials, checkTimeoutMs,
+                 checkTimeoutMs * (CHECK_DEADLINE_MS / CHECK_TIMEOUT_MS));
     SecureZeroMemory(&credentials, sizeof credentials);
     return 0;
 }

@@ -4,11 +4,12 @@
 
 #include <winsock.h>
 
-#include <limits.h>
 #include <string.h>
 
 #include "mailcheck/check_texts.h"
+#include "mailcheck/plain_stream.h"
 #include "mailcheck/pop3_reply.h"
+#include "mailcheck/server_address.h"
 #include "resources/resource.h"
 
 // What one exchange of command and reply came to.
@@ -23,11 +24,13 @@ enum ReplyVerdict {
 struct CheckRun {
     HWND window;
     int timeoutMs;
+    int deadlineMs;
     int reported;
     CheckStatus status;
     const char *text;
     char command[COMMAND_BUFFER_SIZE];
     char tooltip[TOOLTIP_BUFFER_SIZE];
+    PlainConnection connection;
     ReplyReader reader;
 };
 
@@ -78,13 +81,21 @@ static int FormatCommand(CheckRun *run, const char *verb, const char *value, siz
 // Sends the command buffer's text; the result is not examined.
 static void SendCommand(CheckRun *run)
 {
-    send(run->reader.socket, run->command, (int)strlen(run->command), 0);
+    run->reader.stream.send(run->reader.stream.context, run->command, (int)strlen(run->command));
+}
+
+// Receives the next reply; 0 when none came, or the session ran out of time
+// while it was coming, in which case what did come counts for nothing.
+static int ReceiveInTime(CheckRun *run)
+{
+    int length = ReceiveReply(&run->reader);
+    return run->connection.expired ? 0 : length;
 }
 
 // Receives the next reply and judges it by its first byte.
 static ReplyVerdict ReceiveVerdict(CheckRun *run)
 {
-    if (ReceiveReply(&run->reader) == 0)
+    if (ReceiveInTime(run) == 0)
         return REPLY_SILENT;
     return run->reader.buffer[0] == '+' ? REPLY_ACCEPTED : REPLY_REFUSED;
 }
@@ -119,64 +130,12 @@ static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, 
     SetFailure(run, status, text);
 }
 
-// Reads an int the way atoi does from text of the given length, saturating
-// at the int range instead of overflowing.
-static int ReadInt(const char *text, int length)
-{
-    int at = 0;
-    while (at < length && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
-        at++;
-    int negative = 0;
-    if (at < length && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        at++;
-    }
-    long long value = 0;
-    while (at < length && text[at] >= '0' && text[at] <= '9') {
-        if (value <= (long long)INT_MAX + 1)
-            value = value * 10 + (text[at] - '0');
-        at++;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return (int)value;
-}
-
-// The count of a positive STAT reply: the second field split on spaces.
-int ParseStatCount(const char *reply, int length)
-{
-    // The reply is text: a zero byte ends it.
-    const char *zero = (const char *)memchr(reply, 0, (size_t)length);
-    if (zero != NULL)
-        length = (int)(zero - reply);
-
-    int at = 0;
-    for (int field = 0; field < 2; field++) {
-        while (at < length && reply[at] == ' ')
-            at++;
-        if (at == length)
-            return 0;
-        if (field == 0) {
-            while (at < length && reply[at] != ' ')
-                at++;
-        }
-    }
-    int end = at;
-    while (end < length && reply[end] != ' ')
-        end++;
-    return ReadInt(reply + at, end - at);
-}
-
 // Greeting, USER, PASS and STAT. On success reports the count and logs out;
 // on failure logs out where the server still listens and keeps the outcome
 // for the caller to report after the clean-up.
 static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
 {
-    if (ReceiveReply(&run->reader) == 0) {
+    if (ReceiveInTime(run) == 0) {
         SetFailure(run, CHECK_FAILED, textNoAnswer);
         return;
     }
@@ -208,12 +167,11 @@ static void TalkPop3(CheckRun *run, const MailCredentials *credentials)
     LogOut(run);
 }
 
-// Resolves the server and connects to its POP3 port, with every receive
-// limited to the run's time-out. Returns the socket, or INVALID_SOCKET with
-// the failure kept in run.
-static SOCKET OpenConnection(CheckRun *run, const char *serverName)
+// Resolves the server and connects to its port. Returns the socket, or
+// INVALID_SOCKET with the failure kept in run.
+static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
 {
-    hostent *host = gethostbyname(serverName);
+    hostent *host = gethostbyname(server->host);
     if (host == NULL || host->h_addr_list[0] == NULL) {
         SetFailure(run, CHECK_FAILED, textServerNotFound);
         return INVALID_SOCKET;
@@ -222,7 +180,7 @@ static SOCKET OpenConnection(CheckRun *run, const char *serverName)
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons(POP3_PORT);
+    address.sin_port = htons((u_short)server->port);
     memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
 
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
@@ -233,19 +191,16 @@ static SOCKET OpenConnection(CheckRun *run, const char *serverName)
         SetFailure(run, CHECK_FAILED, textCannotConnect);
         return INVALID_SOCKET;
     }
-    // Without it, a server that accepts and then never answers would hold
-    // the check run in recv for ever.
-    DWORD timeout = (DWORD)run->timeoutMs;
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
     return connection;
 }
 
 // Runs one whole check and sends its one report to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs)
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
 {
     CheckRun run;
     run.window = window;
     run.timeoutMs = timeoutMs;
+    run.deadlineMs = deadlineMs;
     run.reported = 0;
     run.status = CHECK_FAILED;
     run.text = textNetworkUnusable;
@@ -255,13 +210,20 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
     WSADATA wsaData;
     int started = WSAStartup(0x0101, &wsaData) == 0;
     SOCKET connection = INVALID_SOCKET;
+    ServerAddress server;
     if (started) {
-        char serverName[SERVER_NAME_SIZE];
-        CopyTextCut(serverName, sizeof serverName, credentials->serverName);
-        connection = OpenConnection(&run, serverName);
+        if (ParseServerAddress(credentials->serverName, &server))
+            connection = OpenConnection(&run, &server);
+        else
+            SetFailure(&run, CHECK_FAILED, textServerNotFound);
     }
     if (connection != INVALID_SOCKET) {
-        StartReplies(&run.reader, connection);
+        // Every receive waits at most the time-out, and none goes past the
+        // deadline: a server that never answers, or trickles, cannot hold
+        // the check run for ever.
+        ByteStream plain;
+        PlainStream(&plain, &run.connection, connection, run.timeoutMs, run.deadlineMs);
+        StartReplies(&run.reader, &plain);
         TalkPop3(&run, credentials);
         closesocket(connection);
     }
@@ -277,6 +239,6 @@ void __cdecl MailCheckThread(void *hwnd)
 {
     MailCredentials credentials;
     CopyCredentials(&credentials);
-    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS);
+    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }

@@ -4,26 +4,27 @@
 
 #include <windows.h>
 
+#include "mailcheck/stat_count.h"
 #include "settings/settings.h"
 
-#define POP3_PORT            110
 #define COMMAND_BUFFER_SIZE  1024
 #define TOOLTIP_BUFFER_SIZE  256
 // How long a receive waits for the first byte before the server counts as
 // silent.
 #define CHECK_TIMEOUT_MS     30000
+// How long a whole session may take, counted from the connect: three full
+// receive time-outs. A server that answers, however slowly, is done well
+// within it; one that trickles a byte at a time is cut off instead of
+// holding the check, and the schedule behind it, for ever.
+#define CHECK_DEADLINE_MS    (3 * CHECK_TIMEOUT_MS)
 
 // Thread routine started with _beginthread; the argument is the main
 // window's handle, which receives exactly one WM_CHECKRESULT.
 void __cdecl MailCheckThread(void *hwnd);
 
 // The whole check against the given credentials, each receive giving up
-// after timeoutMs without data; sends exactly one WM_CHECKRESULT to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs);
-
-// The count of a positive STAT reply of the given length: the second field
-// of the reply split on single-byte spaces, read as atoi reads it and
-// saturated at the int range; 0 when there is no second field.
-int ParseStatCount(const char *reply, int length);
+// after timeoutMs without data and the whole session after deadlineMs from
+// the connect; sends exactly one WM_CHECKRESULT to window.
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs);
 
 #endif

@@ -6,10 +6,10 @@
 
 #define HOLD_LIMIT (RECEIVE_BUFFER_SIZE - 1)
 
-// Binds the reader to a connected socket, with nothing held.
-void StartReplies(ReplyReader *reader, SOCKET socket)
+// Binds the reader to a connected stream, with nothing held.
+void StartReplies(ReplyReader *reader, const ByteStream *stream)
 {
-    reader->socket = socket;
+    reader->stream = *stream;
     reader->held = 0;
     reader->replyLength = 0;
     reader->scanned = 0;
@@ -32,12 +32,13 @@ static void DropHeld(ReplyReader *reader, int count)
     reader->dirty = reader->held;
 }
 
-// One recv into the free end of the buffer; returns 1 if bytes arrived.
+// One receive into the free end of the buffer; returns 1 if bytes arrived.
 static int ReceiveMore(ReplyReader *reader)
 {
     if (reader->ended)
         return 0;
-    int got = recv(reader->socket, reader->buffer + reader->held, HOLD_LIMIT - reader->held, 0);
+    int got = reader->stream.receive(reader->stream.context, reader->buffer + reader->held,
+                                     HOLD_LIMIT - reader->held);
     if (got <= 0) {
         reader->ended = 1;
         return 0;

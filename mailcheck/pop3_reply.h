@@ -1,8 +1,8 @@
-// Reading POP3 replies one line at a time from a blocking socket.
+// Reading POP3 replies one line at a time from a byte stream.
 #ifndef TOLVARAN_POP3_REPLY_H
 #define TOLVARAN_POP3_REPLY_H
 
-#include <winsock.h>
+#include "mailcheck/byte_stream.h"
 
 #define RECEIVE_BUFFER_SIZE 51200
 
@@ -11,9 +11,9 @@
 // Everything from buffer[held] on is zero before each receive, so at most
 // RECEIVE_BUFFER_SIZE - 1 bytes are held and they always end in a zero;
 // dirty marks how far bytes have been written since the last zeroing. Once
-// a recv has failed or seen the end, no other is made.
+// a receive has failed or seen the end, no other is made.
 struct ReplyReader {
-    SOCKET socket;
+    ByteStream stream;
     int held;
     int replyLength;
     int scanned;
@@ -23,8 +23,8 @@ struct ReplyReader {
     char buffer[RECEIVE_BUFFER_SIZE];
 };
 
-// Binds the reader to a connected socket, with nothing held.
-void StartReplies(ReplyReader *reader, SOCKET socket);
+// Binds the reader to a connected stream, with nothing held.
+void StartReplies(ReplyReader *reader, const ByteStream *stream);
 
 // Reads the next reply into the start of the buffer: until it holds a line
 // feed, the buffer is full, the peer closes or the receive time-out expires.

@@ -598,6 +598,11 @@ class Desktop:
     def open_menu(self, icon, timeout=10):
         """Right-clicks the icon and returns the menu that opens."""
         self.park_mouse()
+        # The X focus must rest on the Wine desktop first. After a window
+        # that held it (the settings dialog) is destroyed, the X server
+        # moves the focus on its own; if Wine hears of that while the menu
+        # is tracking, it cancels the menu at once and it is never seen.
+        self.focus_desktop()
         time.sleep(0.3)
         before = self.screenshot()
         self.click(*icon.centre, button=3)

@@ -32,6 +32,7 @@ struct Row {
     std::string user = "alice";
     std::string password = "secret";
     int timeoutMs = 10000;
+    int deadlineMs = 30000;
     bool listen = true;
     std::string serverName;  // empty: the row's own address
 };
@@ -194,6 +195,29 @@ std::vector<Row> Rows()
         row.timeoutMs = 400;
         add(row);
     }
+    {
+        // Each byte within the time-out, but the line would take 5 s: the
+        // session's deadline ends it, and what came counts for nothing. (A
+        // server busy trickling cannot watch for the close; the next row
+        // checks that the report waits for it.)
+        Row row = Make("trickle past the deadline",
+                       {Send(greeting), Expect("USER alice\r\n"), SendBytewise("+OK trickle\r\n", 400)},
+                       CHECK_FAILED, noAnswer, ORDER_ANY);
+        row.timeoutMs = 1000;
+        row.deadlineMs = 2000;
+        add(row);
+    }
+    {
+        // Every reply comes just inside the time-out; the third is past the
+        // deadline, so neither that reply nor QUIT is waited for.
+        Row row = Make("every reply just inside the time-out",
+                       {Pause(900), Send(greeting), Expect("USER alice\r\n"), Pause(900), Send("+OK\r\n"),
+                        Expect("PASS secret\r\n"), Pause(900), Send("+OK\r\n")},
+                       CHECK_FAILED, noAnswer, REPORT_AFTER_CLOSE);
+        row.timeoutMs = 1000;
+        row.deadlineMs = 2000;
+        add(row);
+    }
     add(Make("closed instead of the PASS reply",
              {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"), Close()},
              CHECK_FAILED, noAnswer, ORDER_ANY));
@@ -316,7 +340,7 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     CopyTextCut(credentials.serverName, sizeof credentials.serverName, serverName.c_str());
     CopyTextCut(credentials.userName, sizeof credentials.userName, row.user.c_str());
     CopyTextCut(credentials.password, sizeof credentials.password, row.password.c_str());
-    RunMailCheck(window, &credentials, row.timeoutMs);
+    RunMailCheck(window, &credentials, row.timeoutMs, row.deadlineMs);
 
     server.Join();
     DestroyWindow(window);

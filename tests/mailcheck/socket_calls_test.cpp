@@ -246,6 +246,8 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
          {"WSAStartup 257", "gethostbyname 'pop.example.jp'", "WSACleanup", "report 102"}},
         {"empty server name goes to the lookup unchanged", "", false, true, nullptr, {}, CHECK_FAILED,
          " サーバ名が見つかりません ", {"WSAStartup 257", "gethostbyname ''", "WSACleanup", "report 102"}},
+        {"address that cannot be read is never looked up", "pop.example.jp:0", false, false, nullptr, {},
+         CHECK_FAILED, " サーバ名が見つかりません ", {"WSAStartup 257", "WSACleanup", "report 102"}},
         {"connect refused: the socket is closed too", "127.0.0.88", false, false, nullptr, {}, CHECK_FAILED,
          " サーバに接続できません ",
          {"WSAStartup 257", "gethostbyname '127.0.0.88'", "connect", "closesocket", "WSACleanup", "report 102"}},
@@ -286,7 +288,7 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
         CopyTextCut(credentials.password, sizeof credentials.password, "secret");
         allocations = 0;
         watchedThread = GetCurrentThreadId();
-        RunMailCheck(window, &credentials, 400);
+        RunMailCheck(window, &credentials, 400, CHECK_DEADLINE_MS);
         watchedThread = 0;
         server.Join();
         DestroyWindow(window);

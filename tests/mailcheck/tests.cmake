@@ -2,6 +2,7 @@
 # time-out, and runs against real servers started by fixtures.
 tolvaran_test(mailcheck_tests
   mailcheck/texts_test.cpp
+  mailcheck/server_address_test.cpp
   mailcheck/scripted_server_test.cpp
   mailcheck/socket_calls_test.cpp
   mailcheck/import_hook.cpp

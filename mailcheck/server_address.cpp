@@ -1,0 +1,81 @@
+// The server field as an address. A field without ':' is a host name as it
+// always was; the other forms could never have been looked up before.
+#include "mailcheck/server_address.h"
+
+#include <string.h>
+
+// Whether text starts with prefix, ASCII letters in either case.
+static int StartsWithNoCase(const char *text, const char *prefix)
+{
+    for (; *prefix != 0; text++, prefix++) {
+        char c = *text;
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+        if (c != *prefix)
+            return 0;
+    }
+    return 1;
+}
+
+// Reads a port of 1..65535 that runs to the end of text; returns 0 for
+// anything else.
+static int ReadPort(const char *text)
+{
+    int port = 0;
+    if (*text == 0)
+        return 0;
+    for (; *text != 0; text++) {
+        if (*text < '0' || *text > '9')
+            return 0;
+        port = port * 10 + (*text - '0');
+        if (port > 65535)
+            return 0;
+    }
+    return port;
+}
+
+// Copies the host of length bytes and reads the optional ":port" after it.
+// The separators ':' and '/' are never the second byte of a code page 932
+// character, so a byte search cannot cut one.
+static int SplitHostPort(const char *text, ServerAddress *address)
+{
+    size_t length = strcspn(text, ":/");
+    if (length == 0 || text[length] == '/' || length >= sizeof address->host)
+        return 0;
+    memcpy(address->host, text, length);
+    address->host[length] = 0;
+    if (text[length] == ':') {
+        address->port = ReadPort(text + length + 1);
+        if (address->port == 0)
+            return 0;
+    }
+    return 1;
+}
+
+// Reads the field into address; returns 0 when it cannot be read.
+int ParseServerAddress(const char *field, ServerAddress *address)
+{
+    size_t fieldLength = strnlen(field, SERVER_NAME_SIZE);
+    address->host[0] = 0;
+    address->port = POP3_PORT;
+    address->tls = 0;
+    if (fieldLength == SERVER_NAME_SIZE)
+        return 0;
+    if (memchr(field, ':', fieldLength) == NULL) {
+        memcpy(address->host, field, fieldLength + 1);
+        return 1;
+    }
+    if (StartsWithNoCase(field, "pop3s://")) {
+        address->port = POP3S_PORT;
+        address->tls = 1;
+        return SplitHostPort(field + 8, address);
+    }
+    if (StartsWithNoCase(field, "pop3://"))
+        return SplitHostPort(field + 7, address);
+    if (strstr(field, "://") != NULL)
+        return 0;
+    if (!SplitHostPort(field, address))
+        return 0;
+    address->tls = address->port == POP3S_PORT;
+    return 1;
+}

@@ -1,0 +1,24 @@
+// The server field of the settings read as an address: host, port and
+// whether the connection is TLS from its first byte.
+#ifndef TOLVARAN_SERVER_ADDRESS_H
+#define TOLVARAN_SERVER_ADDRESS_H
+
+#include "settings/settings.h"
+
+#define POP3_PORT   110
+#define POP3S_PORT  995
+
+struct ServerAddress {
+    char host[SERVER_NAME_SIZE];
+    int port;
+    int tls;
+};
+
+// Reads the field: "host" (plain, port 110, the name taken byte for byte),
+// "host:port" (TLS when the port is 995), "pop3s://host[:port]" (TLS, 995
+// by default) or "pop3://host[:port]" (plain, 110 by default). Returns 0
+// for an unknown scheme, an empty host, a port outside 1..65535 or text
+// after the port.
+int ParseServerAddress(const char *field, ServerAddress *address);
+
+#endif
