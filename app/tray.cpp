@@ -80,11 +80,16 @@ static void OnTrayNotify(HWND hwnd, WPARAM iconId, LPARAM mouseMessage)
         LaunchProgram(hwnd);
 }
 
-// The settings dialog; every close of it starts a fresh check.
+// The settings dialog; every close of it starts a fresh check, and a save
+// that failed is told while that check runs.
 static void RunSettingsCommand(HWND hwnd)
 {
-    if (RunSettingsDialog(hwnd) == 1)
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    int ended = RunSettingsDialog(hInstance, hwnd);
+    if (ended == SETTINGS_ALREADY_OPEN)
+        return;
+    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    if (ended == SETTINGS_NOT_SAVED)
+        ShowSaveFailure(hwnd, iniPath);
 }
 
 // A tray menu command.

@@ -1,7 +1,10 @@
 /* A POP3 server that answers at once, for timing clients alone: greeting,
  * +OK to USER and PASS, "+OK 3 300" to STAT, "+OK" to QUIT and close. One
  * client at a time; runs until killed.
- *   pop3_instant_server ADDR */
+ *   pop3_instant_server ADDR [hostile]
+ * With "hostile" each session misbehaves instead, in turn: silent after the
+ * greeting until the client hangs up; greeting, then a reset once the first
+ * command has come; a greeting trickled byte by byte and cut short. */
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -42,10 +45,45 @@ static void serve(int s)
     }
 }
 
+/* Waits until the client sends something or hangs up; returns 0 on hang-up. */
+static int await_client(int s)
+{
+    char byte[256];
+    return recv(s, byte, sizeof byte, 0) > 0;
+}
+
+/* One hostile session of the given kind (0, 1 or 2). */
+static void misbehave(int s, unsigned kind)
+{
+    static const char trickle[] = "+OK trickled greeting that nev";
+    switch (kind) {
+    case 0:
+        say(s, "+OK silent POP3 ready\r\n");
+        while (await_client(s))
+            ;
+        break;
+    case 1: {
+        say(s, "+OK resetting POP3 ready\r\n");
+        await_client(s);
+        /* A zero linger time makes the close a reset. */
+        struct linger now = {1, 0};
+        setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        break;
+    }
+    default:
+        for (size_t i = 0; i + 1 < sizeof trickle; i++) {
+            send(s, trickle + i, 1, MSG_NOSIGNAL);
+            usleep(1000);
+        }
+        break;
+    }
+}
+
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: pop3_instant_server ADDR\n");
+    int hostile = argc == 3 && strcmp(argv[2], "hostile") == 0;
+    if (argc != 2 && !hostile) {
+        fprintf(stderr, "usage: pop3_instant_server ADDR [hostile]\n");
         return 2;
     }
     int listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -62,12 +100,15 @@ int main(int argc, char **argv)
     }
     printf("ready\n");
     fflush(stdout);
-    for (;;) {
+    for (unsigned session = 0;; session++) {
         int s = accept(listener, NULL, NULL);
         if (s < 0)
             continue;
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        serve(s);
+        if (hostile)
+            misbehave(s, session % 3);
+        else
+            serve(s);
         close(s);
     }
 }

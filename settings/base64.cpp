@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "settings/settings.h"
+#include "settings/text.h"
 
 static const char base64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -39,26 +39,6 @@ void CopyCredentials(MailCredentials *copy)
     UnlockSettings();
 }
 
-// Copies src into dest, cutting before a double-byte character that would
-// not fit; returns 1 when nothing was cut.
-int CopyTextCut(char *dest, size_t capacity, const char *src)
-{
-    if (capacity == 0)
-        return src[0] == 0;
-    size_t i = 0;
-    while (src[i] != 0) {
-        size_t width = (IsDBCSLeadByte((BYTE)src[i]) && src[i + 1] != 0) ? 2 : 1;
-        if (i + width > capacity - 1)
-            break;
-        dest[i] = src[i];
-        if (width == 2)
-            dest[i + 1] = src[i + 1];
-        i += width;
-    }
-    dest[i] = 0;
-    return src[i] == 0;
-}
-
 // Minutes text to milliseconds; strtol reads exactly what atoi reads and
 // saturates where atoi would overflow.
 int MinutesTextToMs(const char *text)
@@ -147,10 +127,13 @@ int LoadSettings(const char *path, const char *section)
     ReadProfileValue(path, section, "MAIL_USER", value);
     CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, value);
 
+    // Both buffers held the password, one as Base64 text: later reads would
+    // write over only the start of value.
     ReadProfileValue(path, section, "MAIL_PASS", value);
     DecodeBase64(value, decoded, sizeof decoded);
     CopyTextCut(mailSettings.password, sizeof mailSettings.password, decoded);
     SecureZeroMemory(decoded, sizeof decoded);
+    SecureZeroMemory(value, sizeof value);
     UnlockSettings();
 
     ReadProfileValue(path, section, "MAIL_APPA", value);
@@ -165,20 +148,30 @@ int LoadSettings(const char *path, const char *section)
     return 1;
 }
 
-// Writes all six keys of the user's section from mailSettings.
+// Writes one key of the section; returns 0 when the platform could not.
+static int WriteProfileValue(const char *path, const char *section, const char *key,
+                             const char *value)
+{
+    return WritePrivateProfileStringA(section, key, value, path) != FALSE;
+}
+
+// Writes all six keys of the user's section from mailSettings; returns 0
+// when any of them could not be written. The record keeps its values.
 int SaveSettings(const char *path, const char *section)
 {
     char encoded[PROFILE_READ_SIZE];
     char minutes[16];
+    int saved = 1;
 
-    WritePrivateProfileStringA(section, "MAIL_SERV", mailSettings.serverName, path);
-    WritePrivateProfileStringA(section, "MAIL_USER", mailSettings.userName, path);
+    // Every key is tried even after a failure, so one that can be written is.
+    saved &= WriteProfileValue(path, section, "MAIL_SERV", mailSettings.serverName);
+    saved &= WriteProfileValue(path, section, "MAIL_USER", mailSettings.userName);
     EncodeBase64(mailSettings.password, encoded);
-    WritePrivateProfileStringA(section, "MAIL_PASS", encoded, path);
+    saved &= WriteProfileValue(path, section, "MAIL_PASS", encoded);
     SecureZeroMemory(encoded, sizeof encoded);
-    WritePrivateProfileStringA(section, "MAIL_APPA", mailSettings.launchProgram, path);
-    WritePrivateProfileStringA(section, "MAIL_APPP", mailSettings.launchParameters, path);
+    saved &= WriteProfileValue(path, section, "MAIL_APPA", mailSettings.launchProgram);
+    saved &= WriteProfileValue(path, section, "MAIL_APPP", mailSettings.launchParameters);
     snprintf(minutes, sizeof minutes, "%d", mailSettings.intervalMs / MS_PER_MINUTE);
-    WritePrivateProfileStringA(section, "MAIL_TIME", minutes, path);
-    return 1;
+    saved &= WriteProfileValue(path, section, "MAIL_TIME", minutes);
+    return saved;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "settings/text.h"
+
 #define SERVER_NAME_SIZE   256
 #define USER_NAME_SIZE     256
 #define PASSWORD_SIZE      256
@@ -36,6 +38,7 @@ extern char *iniPath;
 char *ReadLoginName(void);
 char *MakeIniPath(HINSTANCE instance);
 int LoadSettings(const char *path, const char *section);
+// Returns 1 when all six keys were written, 0 when any write failed.
 int SaveSettings(const char *path, const char *section);
 
 // The lock around serverName, userName and password: taken by every writer
@@ -43,10 +46,6 @@ int SaveSettings(const char *path, const char *section);
 void LockSettings(void);
 void UnlockSettings(void);
 void CopyCredentials(MailCredentials *copy);
-
-// Copies src into dest of the given capacity; a cut never splits a
-// code page 932 double-byte character. Returns 1 if all of src fitted.
-int CopyTextCut(char *dest, size_t capacity, const char *src);
 
 // Minutes text to milliseconds: leading blanks, sign and digits as atoi
 // reads them, saturated instead of overflowing, capped at the largest whole

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/app.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -18,6 +17,18 @@
 // known from WM_INITDIALOG on.
 static int dialogRunning;
 static HWND openDialog;
+// Set by OK when the INI file could not be written.
+static int saveFailed;
+
+// "設定を保存できませんでした。" (the settings could not be saved)
+static const char saveFailedHead[] =
+    "\x90\xdd\x92\xe8\x82\xf0\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5"
+    "\x82\xb5\x82\xbd\x81\x42\n";
+// "今回の設定は終了するまで有効です。" (they hold until the program ends)
+static const char saveFailedTail[] =
+    "\n\x8d\xa1\x89\xf1\x82\xcc\x90\xdd\x92\xe8\x82\xcd\x8f\x49\x97\xb9\x82\xb7\x82\xe9\x82\xdc"
+    "\x82\xc5\x97\x4c\x8c\xf8\x82\xc5\x82\xb7\x81\x42";
+static const char saveFailedCaption[] = "Tolvaran";
 
 // Reads one edit control into dest of the given capacity.
 static void ReadField(HWND dialog, int id, char *dest, size_t capacity)
@@ -96,7 +107,8 @@ static void AcceptSettings(HWND dialog)
     int interval = MinutesTextToMs(minutes);
     mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
 
-    SaveSettings(iniPath, loginName);
+    if (!SaveSettings(iniPath, loginName))
+        saveFailed = 1;
     EndDialog(dialog, 1);
 }
 
@@ -124,16 +136,39 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 // Runs the dialog modally; a second request while it is open only brings
 // the open one to the front.
-int RunSettingsDialog(HWND owner)
+int RunSettingsDialog(HINSTANCE instance, HWND owner)
 {
     if (dialogRunning) {
         if (openDialog != NULL)
             SetForegroundWindow(openDialog);
-        return 0;
+        return SETTINGS_ALREADY_OPEN;
     }
     dialogRunning = 1;
-    DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0);
+    saveFailed = 0;
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0);
     openDialog = NULL;
     dialogRunning = 0;
-    return 1;
+    return saveFailed ? SETTINGS_NOT_SAVED : SETTINGS_ENDED;
+}
+
+// Appends src to text of the given capacity at *length, cut whole-character.
+static void AppendText(char *text, size_t capacity, size_t *length, const char *src)
+{
+    CopyTextCut(text + *length, capacity - *length, src);
+    *length += strlen(text + *length);
+}
+
+// Tells the user, in the one message box of the program, that the settings
+// could not be written to path and hold only until the program ends.
+void ShowSaveFailure(HWND owner, const char *path)
+{
+    char text[sizeof saveFailedHead + INI_PATH_SIZE + sizeof saveFailedTail];
+    size_t length = 0;
+    text[0] = 0;
+    AppendText(text, sizeof text, &length, saveFailedHead);
+    AppendText(text, sizeof text, &length, path != NULL ? path : "");
+    AppendText(text, sizeof text, &length, saveFailedTail);
+    // The owner is the hidden main window: without the flag the box could
+    // open behind the window the user is working in.
+    MessageBoxA(owner, text, saveFailedCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }

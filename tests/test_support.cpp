@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "settings/settings.h"
 
 std::string MakeScratchDirectory(const char *tag)
@@ -88,4 +90,86 @@ void FillSettings(const char *server, const char *user, const char *password, co
     strcpy(mailSettings.launchProgram, program);
     strcpy(mailSettings.launchParameters, parameters);
     mailSettings.intervalMs = intervalMs;
+}
+
+// Whether the file opens for writing just now.
+static bool OpensForWriting(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool SetImmutable(const std::string &path, bool immutable)
+{
+    typedef char *(CDECL * UnixNameProc)(const WCHAR *);
+    UnixNameProc unixName =
+        (UnixNameProc)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (unixName == NULL)
+        return false;
+    WCHAR wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0)
+        return false;
+    char *unixPath = unixName(wide);
+    if (unixPath == NULL)
+        return false;
+    std::string line = std::string("/usr/bin/chattr ") + (immutable ? "+i" : "-i") + " \"" +
+                       unixPath + "\"";
+    HeapFree(GetProcessHeap(), 0, unixPath);
+
+    // Wine starts a Linux program but gives no handle to wait on, so the
+    // change is awaited where it shows: whether the file opens for writing.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    if (process.hThread != NULL)
+        CloseHandle(process.hThread);
+    if (process.hProcess != NULL)
+        CloseHandle(process.hProcess);
+    DWORD start = GetTickCount();
+    while (OpensForWriting(path) == immutable) {
+        if (GetTickCount() - start > 10000)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// How deep below the caller ClearStackBelow reaches, and how much of that
+// LeavesOnStack searches: far deeper than any call the tests make goes.
+#define CLEARED_STACK 262144
+#define SEARCHED_STACK 245760
+
+// Commits and zeroes the stack below the caller, so nothing earlier calls
+// left there counts.
+static void ClearStackBelow()
+{
+    volatile char pages[CLEARED_STACK];
+    SecureZeroMemory((void *)pages, sizeof pages);
+}
+
+// Calls fn a page below the caller, so the caller's own later calls do not
+// write over what fn left.
+static void CallBelow(void (*fn)())
+{
+    volatile char pad[4096];
+    pad[0] = 0;
+    fn();
+    pad[1] = pad[0];
+}
+
+bool LeavesOnStack(void (*fn)(), const std::string &bytes)
+{
+    volatile char top = 0;
+    ClearStackBelow();
+    // As a number: the span lies outside every object the compiler knows.
+    const char *high = (const char *)(uintptr_t)&top;
+    const char *low = (const char *)((uintptr_t)&top - SEARCHED_STACK);
+    CallBelow(fn);
+    return std::search(low, high, bytes.begin(), bytes.end()) != high;
 }

@@ -18,6 +18,29 @@ std::string Cp932ToUtf8(const std::string &bytes);
 // Sets every field of mailSettings at once.
 void FillSettings(const char *server, const char *user, const char *password, const char *program,
                   const char *parameters, int intervalMs);
+// Sets or clears the Linux immutable flag of a file (chattr), the one way
+// to make a write fail when the tests run as root; returns once the file's
+// writability shows the change, false if it never does.
+bool SetImmutable(const std::string &path, bool immutable);
+// Keeps a file immutable while it lives (when asked to), so that the flag
+// goes again however the test ends.
+struct ImmutableFile {
+    ImmutableFile(const std::string &file, bool immutable)
+        : path(file), wanted(immutable), set(immutable && SetImmutable(file, true))
+    {
+    }
+    ~ImmutableFile()
+    {
+        if (wanted)
+            SetImmutable(path, false);
+    }
+    std::string path;
+    bool wanted;
+    bool set;
+};
+// Runs fn, then says whether bytes are left anywhere in the stack it used:
+// the frames of fn and of everything it called.
+bool LeavesOnStack(void (*fn)(), const std::string &bytes);
 // Runs a program to its end and returns its exit code (-1 if it cannot start).
 int RunProgram(const std::string &commandLine, DWORD timeoutMs);
 

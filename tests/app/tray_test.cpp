@@ -67,6 +67,50 @@ std::vector<UINT> menuStates;
 // Whether the shell still had the entry when WM_DESTROY arrived.
 int entryAtDestroy = -1;
 
+// A modal dialog of the window as it stood idle: owner, caption and the
+// message text (a message box's static 0xFFFF), and how many messages the
+// watcher had seen by then.
+struct IdleDialog {
+    HWND dialog;
+    HWND owner;
+    std::string caption, text;
+    size_t seenBefore;
+};
+std::vector<IdleDialog> idleDialogs;
+// The button each idle dialog gets, as a user would press it.
+WPARAM idleButton = IDCANCEL;
+
+void RecordIdleDialog(HWND dialog)
+{
+    for (const IdleDialog &known : idleDialogs)
+        if (known.dialog == dialog)
+            return;
+    char caption[64], text[1024];
+    GetWindowTextA(dialog, caption, sizeof caption);
+    GetDlgItemTextA(dialog, 0xFFFF, text, sizeof text);
+    idleDialogs.push_back({dialog, GetWindow(dialog, GW_OWNER), caption, text, seen.size()});
+}
+
+BOOL CALLBACK CloseShownDialogProc(HWND window, LPARAM)
+{
+    char className[16];
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") == 0 && IsWindowVisible(window)) {
+        size_t before = idleDialogs.size();
+        RecordIdleDialog(window);
+        if (idleDialogs.size() > before)
+            PostMessageA(window, WM_COMMAND, idleButton, 0);
+    }
+    return TRUE;
+}
+
+// Wine's message box sends its owner no idle message; a thread timer, which
+// the box's modal loop dispatches, finds it instead.
+void CALLBACK CloseShownDialogsTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), CloseShownDialogProc, 0);
+}
+
 // Asks the shell whether it still has the entry, changing nothing.
 bool TrayEntryExists()
 {
@@ -108,9 +152,11 @@ LRESULT CALLBACK Watcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         PostMessageA(hwnd, WM_CANCELMODE, 0, 0);
         break;
     case WM_ENTERIDLE:
-        // A modal dialog of this window is idle: cancel it as a user would.
-        if (wParam == MSGF_DIALOGBOX)
-            PostMessageA((HWND)lParam, WM_COMMAND, IDCANCEL, 0);
+        // A modal dialog of this window is idle: close it as a user would.
+        if (wParam == MSGF_DIALOGBOX) {
+            RecordIdleDialog((HWND)lParam);
+            PostMessageA((HWND)lParam, WM_COMMAND, idleButton, 0);
+        }
         break;
     case WM_DESTROY:
         entryAtDestroy = TrayEntryExists() ? 1 : 0;
@@ -195,6 +241,8 @@ protected:
         seen.clear();
         quitSeen = false;
         entryAtDestroy = -1;
+        idleDialogs.clear();
+        idleButton = IDCANCEL;
         ZeroMemory(&mailSettings, sizeof mailSettings);
         strcpy(mailSettings.serverName, deadServer);
         strcpy(mailSettings.userName, "tray");
@@ -451,10 +499,46 @@ TEST_F(Tray, SettingsCommandStartsACheckWhenTheDialogCloses)
     WaitForFirstFailure();
     SendMessageA(window, WM_COMMAND, IDM_SETTINGS, 0);
     EXPECT_GE(FindSeen(WM_STARTCHECK), 0) << "closing the dialog, even by Cancel, starts a check";
+    EXPECT_EQ(idleDialogs.size(), 1u) << "a message box came after Cancel";
     EXPECT_GE(WaitSeen(WM_CHECKRESULT, 0, 10000), 0);
     SendMessageA(window, WM_COMMAND, 40999, 0);
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CHECK_NOW, 1), 0);
     EXPECT_EQ(CountSeen(WM_STARTCHECK), 2) << "only the low word names the command";
+}
+
+TEST_F(Tray, SettingsThatCannotBeSavedAreToldInOneBoxWhileTheCheckStarts)
+{
+    WaitForFirstFailure();
+    // A folder named 表 that does not exist: the path must come out whole.
+    std::string directory = MakeScratchDirectory("tray");
+    std::string path = directory + "\\" + kanjiHyou + "\\Tolvaran.ini";
+    char pathBuffer[MAX_PATH];
+    char login[] = "tray";
+    strcpy(pathBuffer, path.c_str());
+    iniPath = pathBuffer;
+    loginName = login;
+    idleButton = IDOK;
+    UINT_PTR timer = SetTimer(NULL, 0, 50, CloseShownDialogsTimerProc);
+    SendMessageA(window, WM_COMMAND, IDM_SETTINGS, 0);
+    KillTimer(NULL, timer);
+    iniPath = NULL;
+    loginName = NULL;
+    RemoveDirectoryA(directory.c_str());
+
+    ASSERT_EQ(idleDialogs.size(), 2u) << "the settings dialog, then one message box";
+    const IdleDialog &box = idleDialogs[1];
+    EXPECT_EQ(box.owner, window);
+    EXPECT_EQ(box.caption, "Tolvaran");
+    // "設定を保存できませんでした。", the path, "今回の設定は終了するまで有効です。"
+    EXPECT_EQ(Cp932ToUtf8(box.text),
+              u8"\u8a2d\u5b9a\u3092\u4fdd\u5b58\u3067\u304d\u307e\u305b\u3093\u3067\u3057\u305f\u3002\n" +
+                  Cp932ToUtf8(path) +
+                  u8"\n\u4eca\u56de\u306e\u8a2d\u5b9a\u306f\u7d42\u4e86\u3059\u308b\u307e\u3067\u6709\u52b9"
+                  u8"\u3067\u3059\u3002");
+    int start = FindSeen(WM_STARTCHECK);
+    ASSERT_GE(start, 0) << "no check after the dialog";
+    EXPECT_LT((size_t)start, box.seenBefore) << "the check waited for the box";
+    EXPECT_GE(WaitSeen(WM_CHECKRESULT, start, 10000), 0);
 }
 
 TEST_F(Tray, ExitRemovesTheEntryBeforeTheWindowGoesAndQuitsWithZero)

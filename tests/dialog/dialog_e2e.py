@@ -34,6 +34,12 @@ CAPTION = "\u8a2d\u5b9a"                              # 設定
 SJIS_PASSWORD = "\u30d1\u30b9\u8868"                  # パス表
 SJIS_PASSWORD_BYTES = b"\x83\x70\x83\x58\x95\x5c"
 MAIL_FOLDER = "C:\\\u30e1\u30fc\u30eb\\mailer.exe"     # C:\メール\mailer.exe
+BOX_CAPTION = "Tolvaran"
+# 設定を保存できませんでした。 / the INI path / 今回の設定は終了するまで有効です。
+SAVE_FAILED = ("\u8a2d\u5b9a\u3092\u4fdd\u5b58\u3067\u304d\u307e\u305b\u3093"
+               "\u3067\u3057\u305f\u3002\n%s\n"
+               "\u4eca\u56de\u306e\u8a2d\u5b9a\u306f\u7d42\u4e86\u3059\u308b"
+               "\u307e\u3067\u6709\u52b9\u3067\u3059\u3002")
 
 
 class Probe:
@@ -93,12 +99,15 @@ class DialogEndToEnd(unittest.TestCase):
 
     # ---- helpers ----
 
-    def probe(self, wait_ms=10000):
+    def probe(self, wait_ms=10000, caption=None):
+        """What dialog_probe.exe sees of the settings dialog, or of the
+        dialog with this caption."""
         out = os.path.join(self.desk.scratch, "probe.txt")
         if os.path.exists(out):
             os.remove(out)
         self.desk.run_program(os.path.join(BUILD_DIR, "tests", "dialog_probe.exe"),
-                              harness.windows_path(out), str(wait_ms))
+                              harness.windows_path(out), str(wait_ms),
+                              *([caption] if caption else []))
         with open(out, encoding="ascii") as f:
             return Probe(f.read().splitlines())
 
@@ -306,6 +315,47 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertEqual(self.read(ini), stored)
         found = self.wait_sessions(self.mail, before + 1)
         self.assertEqual(found[-1]["commands"][0], "USER three")
+        self.exit_program(proc)
+
+    def test_settings_that_cannot_be_written_are_told_in_one_box_and_the_program_goes_on(self):
+        proc, ini = self.start("readonly", server=SERVER, user="three", password="threepass",
+                               minutes=5)
+        stored = self.read(ini)
+        # Root writes a read-only file anyway; an immutable one it cannot.
+        subprocess.run(["chattr", "+i", ini], check=True)
+        self.addCleanup(subprocess.run, ["chattr", "-i", ini], check=True)
+        before = len(pop3.sessions(self.mail))
+
+        self.open_dialog()
+        self.focus_dialog()
+        self.keys("Tab")
+        self.type("empty")
+        self.keys("Tab")
+        self.type("emptypass")
+        self.keys("Return")
+        self.wait_closed()
+
+        box = harness.wait_until(lambda: (lambda p: p if p.count else None)(
+            self.probe(0, BOX_CAPTION)), 10, 0.2)
+        self.assertIsNotNone(box, "no message box after a save that failed")
+        self.assertEqual(box.count, 1)
+        self.assertEqual(bytes.fromhex(box.values["message"]).decode("cp932"),
+                         SAVE_FAILED % harness.windows_path(ini))
+        # The check after the dialog runs with the new values while the box is up.
+        found = self.wait_sessions(self.mail, before + 1)
+        self.assertEqual(found[-1]["commands"][0], "USER empty")
+        self.assertEqual(self.probe(0, BOX_CAPTION).count, 1)
+        self.assertEqual(self.read(ini), stored)
+
+        # OK closes the box; the program goes on with the new values.
+        self.desk.click(*box.centre(IDOK))
+        closed = harness.wait_until(lambda: self.probe(0, BOX_CAPTION).count == 0, 10, 0.2)
+        self.assertTrue(closed, "the message box stayed open")
+        menu = self.desk.open_menu(self.desk.wait_for_icon())
+        self.desk.click(*menu.items[0])  # "新着チェック"
+        found = self.wait_sessions(self.mail, before + 2)
+        self.assertEqual(found[-1]["commands"][0], "USER empty")
+        self.assertEqual(self.read(ini), stored)
         self.exit_program(proc)
 
     def test_minutes_take_four_characters_and_a_stored_five_digit_value_survives(self):

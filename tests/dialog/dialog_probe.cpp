@@ -1,14 +1,19 @@
 // Looks at the settings dialog of a running Tolvaran.exe from outside, the
 // way another program on the same desktop can, and writes what it finds:
 //
-//   dialog_probe.exe OUTFILE [WAIT_MS]
+//   dialog_probe.exe OUTFILE [WAIT_MS [CAPTION]]
+//
+// CAPTION (the settings dialog's 設定 by default) names the dialog to look
+// for, for example the caption of a message box.
 //
 // OUTFILE gets "key=value" lines: work (the work area), count (dialogs with
 // the caption), window, rect.<id> (screen rectangles), text.<id> (the
 // control's text as hex of its code page 932 bytes), focus (id of the
 // focused control), foreground (1 if the dialog is the foreground window),
 // sel (selection of the server name), limit (text limit of the minutes
-// field), passchar. Exit code 0 when a dialog was found, 1 if not.
+// field), passchar, message (the text of the first static numbered 0xFFFF,
+// a message box's text, as hex). Exit code 0 when a dialog was found, 1 if
+// not.
 #include <windows.h>
 
 #include <stdio.h>
@@ -19,7 +24,8 @@
 
 namespace {
 
-const char caption[] = "\x90\xdd\x92\xe8";  // 設定
+const char settingsCaption[] = "\x90\xdd\x92\xe8";  // 設定
+const char *caption = settingsCaption;
 
 struct Search {
     HWND first;
@@ -45,6 +51,19 @@ void PrintRect(FILE *out, const char *key, const RECT &r)
     fprintf(out, "%s=%ld %ld %ld %ld\n", key, r.left, r.top, r.right, r.bottom);
 }
 
+// "key=" and the code page 932 bytes of the window's text as hex.
+void PrintText(FILE *out, const char *key, HWND window)
+{
+    // GetWindowText would not ask a window of another process; the
+    // message itself is carried across by the system.
+    char text[1024];
+    int length = (int)SendMessageA(window, WM_GETTEXT, sizeof text, (LPARAM)text);
+    fprintf(out, "%s=", key);
+    for (int i = 0; i < length; i++)
+        fprintf(out, "%02x", (unsigned char)text[i]);
+    fprintf(out, "\n");
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -52,6 +71,8 @@ int main(int argc, char **argv)
     if (argc < 2)
         return 2;
     DWORD wait = argc > 2 ? (DWORD)atoi(argv[2]) : 10000;
+    if (argc > 3)
+        caption = argv[3];
 
     Search search = {};
     DWORD start = GetTickCount();
@@ -89,15 +110,10 @@ int main(int argc, char **argv)
         PrintRect(out, key, r);
         if (id == IDOK || id == IDCANCEL)
             continue;
-        // GetWindowText would not ask a window of another process; the
-        // message itself is carried across by the system.
-        char text[1024];
-        int length = (int)SendMessageA(control, WM_GETTEXT, sizeof text, (LPARAM)text);
-        fprintf(out, "text.%d=", id);
-        for (int i = 0; i < length; i++)
-            fprintf(out, "%02x", (unsigned char)text[i]);
-        fprintf(out, "\n");
+        snprintf(key, sizeof key, "text.%d", id);
+        PrintText(out, key, control);
     }
+    PrintText(out, "message", GetDlgItem(dialog, 0xFFFF));
 
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;

@@ -8,7 +8,6 @@
 #include <functional>
 #include <string>
 
-#include "app/app.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
@@ -30,6 +29,9 @@ TEST(DialogTestData, Cp932ConstantsDecodeToTheirText)
 }
 
 // ---- Driving the modal dialog from inside its own message loop ----
+
+// This program, whose resources hold the dialog template.
+HINSTANCE moduleInstance;
 
 std::function<void(HWND)> pendingScript;
 UINT_PTR scriptTimer, watchdogTimer;
@@ -114,7 +116,7 @@ void DisarmScript()
 INT_PTR RunDriven(std::function<void(HWND)> script)
 {
     ArmScript(std::move(script));
-    INT_PTR result = DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), NULL,
+    INT_PTR result = DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(IDD_SETTINGS), NULL,
                                      SettingsDialogProc, 0);
     DisarmScript();
     return result;
@@ -163,7 +165,7 @@ class SettingsDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        hInstance = GetModuleHandleA(NULL);
+        moduleInstance = GetModuleHandleA(NULL);
         directory = MakeScratchDirectory("dialog");
         path = directory + "\\Tolvaran.ini";
         strcpy(iniPathBuffer, path.c_str());
@@ -313,6 +315,35 @@ TEST_F(SettingsDialog, EveryWayOfClosingGivesItsResultAndFileBytes)
     }
 }
 
+TEST_F(SettingsDialog, OkKeepsTheNewValuesAndSaysSoWhenTheFileCannotBeWritten)
+{
+    const std::string missing = directory + "\\missing\\Tolvaran.ini";
+    const struct {
+        const char *how;
+        std::string file;
+        int button;
+        int ended;
+        const char *server;
+    } rows[] = {
+        {"OK, writable file", path, IDOK, SETTINGS_ENDED, "new.example.jp"},
+        {"OK, missing directory", missing, IDOK, SETTINGS_NOT_SAVED, "new.example.jp"},
+        {"Cancel, missing directory", missing, IDCANCEL, SETTINGS_ENDED, "old.example.jp"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        strcpy(iniPathBuffer, row.file.c_str());
+        FillSettings("old.example.jp", "old", "oldpw", "", "", 5 * 60000);
+        ArmScript([&](HWND dialog) {
+            FillAll(dialog, "new.example.jp", "u", "p", "7", "", "");
+            Click(dialog, row.button);
+        });
+        EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL), row.ended);
+        DisarmScript();
+        EXPECT_STREQ(mailSettings.serverName, row.server);
+        DeleteFileA(path.c_str());
+    }
+}
+
 TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
 {
     const struct {
@@ -433,18 +464,18 @@ TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)
     int inner = -1, dialogs = 0;
     HWND raised = NULL, open = NULL, before = NULL;
     HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL,
-                                 NULL, hInstance, NULL);
+                                 NULL, moduleInstance, NULL);
     ASSERT_NE(other, (HWND)NULL);
     ArmScript([&](HWND dialog) {
         open = dialog;
         SetForegroundWindow(other);
         before = GetForegroundWindow();
-        inner = RunSettingsDialog(NULL);
+        inner = RunSettingsDialog(moduleInstance, NULL);
         dialogs = CountOwnDialogs();
         raised = GetForegroundWindow();
         Click(dialog, IDCANCEL);
     });
-    int outer = RunSettingsDialog(NULL);
+    int outer = RunSettingsDialog(moduleInstance, NULL);
     DisarmScript();
     DestroyWindow(other);
     EXPECT_EQ(outer, 1);
@@ -459,7 +490,7 @@ TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)
         shown = 1;
         Click(dialog, IDOK);
     });
-    EXPECT_EQ(RunSettingsDialog(NULL), 1);
+    EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL), 1);
     DisarmScript();
     EXPECT_EQ(shown, 1);
 }

@@ -257,10 +257,11 @@ class Pop3Stub:
     mode "silent": accepts and never says a word (a hanging check);
     "count": greets, accepts any USER and PASS and answers STAT with count;
     "badpass": as "count" but refuses every PASS.
+    delay: seconds the server waits before each reply, the greeting too.
     """
 
-    def __init__(self, address, mode="count", count=0):
-        self.mode, self.count = mode, count
+    def __init__(self, address, mode="count", count=0, delay=0):
+        self.mode, self.count, self.delay = mode, count, delay
         self.accepted = 0  # connections taken
         self.finished = 0  # sessions ended by QUIT
         self.connections = []
@@ -288,9 +289,14 @@ class Pop3Stub:
             if self.mode != "silent":
                 threading.Thread(target=self._talk, args=(conn,), daemon=True).start()
 
+    def _reply(self, conn, text):
+        if self.delay:
+            time.sleep(self.delay)
+        conn.sendall(text)
+
     def _talk(self, conn):
         try:
-            conn.sendall(b"+OK stub ready\r\n")
+            self._reply(conn, b"+OK stub ready\r\n")
             pending = b""
             while True:
                 data = conn.recv(4096)
@@ -301,16 +307,16 @@ class Pop3Stub:
                     line, pending = pending.split(b"\r\n", 1)
                     word = line.split(b" ", 1)[0].upper()
                     if word == b"PASS" and self.mode == "badpass":
-                        conn.sendall(b"-ERR refused\r\n")
+                        self._reply(conn, b"-ERR refused\r\n")
                     elif word == b"STAT":
-                        conn.sendall(b"+OK %d %d\r\n" % (self.count, 100 * self.count))
+                        self._reply(conn, b"+OK %d %d\r\n" % (self.count, 100 * self.count))
                     elif word == b"QUIT":
-                        conn.sendall(b"+OK bye\r\n")
+                        self._reply(conn, b"+OK bye\r\n")
                         with self.lock:
                             self.finished += 1
                         return
                     else:
-                        conn.sendall(b"+OK\r\n")
+                        self._reply(conn, b"+OK\r\n")
         except OSError:
             pass
         finally:
@@ -497,9 +503,9 @@ class Desktop:
         self.servers.append((os.path.join(POP3SERVERS, "dovecot-stop"), directory))
         return directory
 
-    def start_pop3_stub(self, address, mode="count", count=0):
+    def start_pop3_stub(self, address, mode="count", count=0, delay=0):
         """A Pop3Stub on address:110, closed with the desktop."""
-        stub = Pop3Stub(address, mode, count)
+        stub = Pop3Stub(address, mode, count, delay)
         self.stubs.append(stub)
         return stub
 

@@ -102,6 +102,37 @@ TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
               "MAIL_TIME=1\r\n");
 }
 
+TEST_F(IniStore, SaveSaysWhenTheFileCannotBeWrittenAndKeepsTheRecord)
+{
+    const std::string stored = "[alice]\r\nMAIL_SERV=old\r\n";
+    const std::string missing = directory + "\\missing\\Tolvaran.ini";
+    const struct {
+        const char *how;
+        std::string file;
+        bool immutable;
+        int saved;
+    } rows[] = {
+        {"writable file", path, false, 1},
+        {"read-only file", path, true, 0},
+        {"missing directory", missing, false, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        WriteFileBytes(path, stored);
+        ImmutableFile guard(path, row.immutable);
+        ASSERT_EQ(guard.set, row.immutable) << "chattr could not make the file read-only";
+        FillSettings("new.example.jp", "alice", "pw", "", "", 120000);
+        MailSettings snapshot = mailSettings;
+        EXPECT_EQ(SaveSettings(row.file.c_str(), "alice"), row.saved);
+        EXPECT_EQ(memcmp(&mailSettings, &snapshot, sizeof snapshot), 0);
+        if (row.saved)
+            EXPECT_NE(ReadFileBytes(path).find("MAIL_SERV=new.example.jp"), std::string::npos);
+        else
+            EXPECT_EQ(ReadFileBytes(path), stored);
+        EXPECT_FALSE(FileExists(missing));
+    }
+}
+
 TEST_F(IniStore, SavedZeroIntervalLoadsAsOneMinute)
 {
     FillSettings("s", "u", "p", "", "", 0);
@@ -189,6 +220,35 @@ TEST_F(IniStore, OverlongValuesAreCutWithoutSplittingACharacter)
     EXPECT_EQ(std::string(mailSettings.serverName), server.substr(0, 254));
     EXPECT_EQ(std::string(mailSettings.launchProgram), program.substr(0, 259));
     EXPECT_EQ(std::string(mailSettings.password), password.substr(0, 255));
+}
+
+TEST_F(IniStore, NeitherThePasswordNorItsBase64TextIsLeftOnTheStack)
+{
+    static std::string iniFile;
+    iniFile = path;
+    // "a secret of thirty-two bytes ok" and its Base64 text.
+    const std::string password = "a secret of thirty-two bytes ok";
+    const std::string encoded = "YSBzZWNyZXQgb2YgdGhpcnR5LXR3byBieXRlcyBvaw==";
+    // Later values written over a buffer hide only its first bytes: the
+    // tails are what would be left.
+    const std::string encodedTail = encoded.substr(8), passwordTail = password.substr(8);
+    const struct {
+        const char *how;
+        void (*fn)();
+        std::string left;
+    } rows[] = {
+        {"load: Base64 text", [] { LoadSettings(iniFile.c_str(), "alice"); }, encodedTail},
+        {"load: password", [] { LoadSettings(iniFile.c_str(), "alice"); }, passwordTail},
+        {"save: Base64 text", [] { SaveSettings(iniFile.c_str(), "alice"); }, encodedTail},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.how);
+        FillSettings("s", "u", password.c_str(), "", "", 60000);
+        SaveSettings(path.c_str(), "alice");
+        ASSERT_NE(ReadFileBytes(path).find("MAIL_PASS=" + encoded + "\r\n"), std::string::npos);
+        EXPECT_FALSE(LeavesOnStack(row.fn, row.left));
+        EXPECT_STREQ(mailSettings.password, password.c_str());
+    }
 }
 
 TEST(TextCut, NeverSplitsADoubleByteCharacter)
