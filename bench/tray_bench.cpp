@@ -36,16 +36,15 @@ static int StartChecks(HWND window, int count)
     return 0;
 }
 
-// Milliseconds of one SendMessageTimeout(WM_NULL) round trip; -1 if it failed.
-static double TimePing(HWND window, const LARGE_INTEGER &frequency)
+// Milliseconds of one SendMessageTimeout(WM_NULL) round trip; *answered
+// says whether the window answered within its 5 s.
+static double TimePing(HWND window, const LARGE_INTEGER &frequency, int *answered)
 {
     LARGE_INTEGER before, after;
     DWORD_PTR result = 0;
     QueryPerformanceCounter(&before);
-    LRESULT ok = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+    *answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
     QueryPerformanceCounter(&after);
-    if (!ok)
-        return -1;
     return 1000.0 * (double)(after.QuadPart - before.QuadPart) / (double)frequency.QuadPart;
 }
 
@@ -81,8 +80,9 @@ static DWORD WINAPI PingThroughout(void *param)
     for (int round = 0; GetTickCount() - start < pings->spanMs; ++round) {
         if (round % 10 == 0)
             pings->peakThreads = std::max(pings->peakThreads, CountThreads(processId));
-        double ms = TimePing(pings->window, frequency);
-        if (ms < 0)
+        int answered;
+        double ms = TimePing(pings->window, frequency, &answered);
+        if (!answered)
             ++pings->failed;
         else
             pings->times.push_back(ms);
@@ -123,15 +123,10 @@ static int Ping(HWND window, int count)
     std::vector<double> times;
     int failed = 0;
     for (int i = 0; i < count; ++i) {
-        LARGE_INTEGER before, after;
-        DWORD_PTR result = 0;
-        QueryPerformanceCounter(&before);
-        LRESULT ok = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
-        QueryPerformanceCounter(&after);
-        if (!ok)
+        int answered;
+        times.push_back(TimePing(window, frequency, &answered));
+        if (!answered)
             ++failed;
-        times.push_back(1000.0 * (double)(after.QuadPart - before.QuadPart) /
-                        (double)frequency.QuadPart);
         Sleep(10);
     }
     std::sort(times.begin(), times.end());

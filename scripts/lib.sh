@@ -18,33 +18,38 @@ fail() {
   exit 1
 }
 
-# The architecture to run single programs with: $TOLVARAN_TEST_ARCH if set,
-# else i686 where it runs, else x86_64. Says which on stderr, and why.
-pick_run_arch() {
-  local runnable why
+# The architectures to run, in $arches: $TOLVARAN_TEST_ARCH if set (it must
+# run here), else every one this machine runs. $arch_reasons says why any
+# other was left out. Stops the script when none can run.
+find_run_arches() {
+  local why runnable
   why=$(mktemp)
   runnable=$("$tolvaran_root/scripts/arches" 2>"$why")
+  arch_reasons=$(sed 's/^/  /' "$why")
+  rm -f "$why"
   if [ -n "${TOLVARAN_TEST_ARCH:-}" ]; then
-    if ! grep -qx "$TOLVARAN_TEST_ARCH" <<<"$runnable"; then
-      cat "$why" >&2; rm -f "$why"
-      fail "TOLVARAN_TEST_ARCH=$TOLVARAN_TEST_ARCH cannot run on this machine"
-    fi
-    echo "$(basename "$0"): using $TOLVARAN_TEST_ARCH (TOLVARAN_TEST_ARCH)" >&2
-    rm -f "$why"
-    echo "$TOLVARAN_TEST_ARCH"
+    grep -qx "$TOLVARAN_TEST_ARCH" <<<"$runnable" ||
+      fail "TOLVARAN_TEST_ARCH=$TOLVARAN_TEST_ARCH cannot run on this machine:
+$arch_reasons"
+    arches=$TOLVARAN_TEST_ARCH
     return
   fi
-  if [ -z "$runnable" ]; then
-    cat "$why" >&2; rm -f "$why"
-    fail "this machine runs neither i686 nor x86_64 Windows programs under Wine"
-  fi
-  local arch
-  arch=$(head -n1 <<<"$runnable")
-  if [ "$arch" = i686 ]; then
+  [ -n "$runnable" ] || fail "this machine runs neither i686 nor x86_64 Windows programs under Wine:
+$arch_reasons"
+  arches=$(echo $runnable)
+}
+
+# The architecture to run single programs with: $TOLVARAN_TEST_ARCH if set,
+# else i686 where it runs, else x86_64. Says on stderr which, and why.
+pick_run_arch() {
+  find_run_arches
+  local arch=${arches%% *}
+  if [ -n "${TOLVARAN_TEST_ARCH:-}" ]; then
+    echo "$(basename "$0"): using $arch (TOLVARAN_TEST_ARCH)" >&2
+  elif [ "$arch" = i686 ]; then
     echo "$(basename "$0"): using i686" >&2
   else
-    echo "$(basename "$0"): using x86_64 ($(grep '^i686:' "$why"))" >&2
+    echo "$(basename "$0"): using x86_64 (${arch_reasons#  })" >&2
   fi
-  rm -f "$why"
   echo "$arch"
 }
