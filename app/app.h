@@ -27,6 +27,28 @@ void UpdateTrayIcon(void);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 
+// Whether the check schedule's timer is counting down (app/tray.cpp).
+int CheckTimerArmed(void);
+
+// The notice when new mail arrives (app/new_mail_notice.cpp).
+void NoteMailCount(WPARAM status, const char *text);
+
+// The checks after a resume and after a network change (app/recovery.cpp).
+// The delays are variables so that the tests can shorten them.
+extern UINT resumeCheckDelayMs;
+extern UINT networkSettleMs;
+extern DWORD networkCheckGapMs;
+void NoteReportForRecovery(WPARAM status, const char *text);
+void OnResume(HWND hwnd);
+void OnSuspend(void);
+void OnNetworkChanged(HWND hwnd);
+int OnRecoveryTimer(HWND hwnd, UINT_PTR timer);
+void StopRecoveryTimers(HWND hwnd);
+
+// The watch on the network (app/network_watch.cpp).
+void StartNetworkWatch(HWND hwnd);
+void StopNetworkWatch(void);
+
 // The tray menu and the double-click launch (app/tray_menu.cpp).
 int ShowTrayMenu(HWND hwnd);
 void LaunchProgram(HWND hwnd);

@@ -11,6 +11,16 @@
 
 // Sent by the shell to every top-level window when it has (re)started.
 static UINT taskbarCreatedMessage;
+// The check timer is counting down.
+static int checkTimerArmed;
+// The timer that fires first after start-up has not fired yet.
+static int firstTimerDue;
+
+// Whether a timed check is coming.
+int CheckTimerArmed(void)
+{
+    return checkTimerArmed;
+}
 
 // Adds the tray entry and arms the first check for as soon as the loop runs.
 static void OnCreate(HWND hwnd)
@@ -18,6 +28,9 @@ static void OnCreate(HWND hwnd)
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     AddTrayIcon(hwnd, &trayData);
     SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
+    checkTimerArmed = 1;
+    firstTimerDue = 1;
+    StartNetworkWatch(hwnd);
 }
 
 // Arms the one-shot check timer with the current interval.
@@ -27,13 +40,51 @@ static void ArmCheckTimer(HWND hwnd)
     // longest delay it knows rather than a wrapped-around value.
     UINT delay = mailSettings.intervalMs < 0 ? USER_TIMER_MAXIMUM : (UINT)mailSettings.intervalMs;
     SetTimer(hwnd, ID_CHECK_TIMER, delay, NULL);
+    checkTimerArmed = 1;
 }
 
-// The timed check is due: the timer is one-shot, so it goes off first.
+// The settings dialog; every close of it starts a fresh check, and a save
+// that failed is told while that check runs.
+static void RunSettingsCommand(HWND hwnd)
+{
+    int ended = RunSettingsDialog(hInstance, hwnd);
+    if (ended == SETTINGS_ALREADY_OPEN)
+        return;
+    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    if (ended == SETTINGS_NOT_SAVED)
+        ShowSaveFailure(hwnd, iniPath);
+}
+
+// The timed check is due: the timer is one-shot, so it goes off first. With
+// no server to check at start-up, the settings come first instead: the user
+// of a new install sees where they are, and their closing starts the check.
 static void OnCheckTimer(HWND hwnd)
 {
     KillTimer(hwnd, ID_CHECK_TIMER);
-    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    checkTimerArmed = 0;
+    int first = firstTimerDue;
+    firstTimerDue = 0;
+    if (first && mailSettings.serverName[0] == '\0')
+        RunSettingsCommand(hwnd);
+    else
+        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+}
+
+// One of the window's timers: the recovery checks' own, or the schedule's.
+static void OnTimer(HWND hwnd, UINT_PTR timer)
+{
+    if (!OnRecoveryTimer(hwnd, timer))
+        OnCheckTimer(hwnd);
+}
+
+// Sleep and resume; the message wants TRUE back.
+static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
+{
+    if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND)
+        OnResume(hwnd);
+    else if (event == PBT_APMSUSPEND)
+        OnSuspend();
+    return TRUE;
 }
 
 // Starts one check run on a thread of its own; nothing waits for it.
@@ -66,30 +117,21 @@ static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text)
     if (text != 0)
         SetTrayTip((const char *)text);
     UpdateTrayIcon();
+    NoteReportForRecovery(status, (const char *)text);
+    NoteMailCount(status, (const char *)text);
 }
 
 // Mouse on the tray icon: right-button release opens the menu, a double
-// click launches the user's program; everything else is ignored.
+// click or a click on the new-mail notice launches the user's program;
+// everything else is ignored.
 static void OnTrayNotify(HWND hwnd, WPARAM iconId, LPARAM mouseMessage)
 {
     if (iconId != TRAY_ICON_UID)
         return;
     if (mouseMessage == WM_RBUTTONUP)
         ShowTrayMenu(hwnd);
-    else if (mouseMessage == WM_LBUTTONDBLCLK)
+    else if (mouseMessage == WM_LBUTTONDBLCLK || mouseMessage == NIN_BALLOONUSERCLICK)
         LaunchProgram(hwnd);
-}
-
-// The settings dialog; every close of it starts a fresh check, and a save
-// that failed is told while that check runs.
-static void RunSettingsCommand(HWND hwnd)
-{
-    int ended = RunSettingsDialog(hInstance, hwnd);
-    if (ended == SETTINGS_ALREADY_OPEN)
-        return;
-    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
-    if (ended == SETTINGS_NOT_SAVED)
-        ShowSaveFailure(hwnd, iniPath);
 }
 
 // A tray menu command.
@@ -114,6 +156,9 @@ static void OnCommand(HWND hwnd, WORD command)
 static void OnClose(HWND hwnd)
 {
     KillTimer(hwnd, ID_CHECK_TIMER);
+    checkTimerArmed = 0;
+    StopRecoveryTimers(hwnd);
+    StopNetworkWatch();
     RemoveTrayIcon();
     DestroyWindow(hwnd);
 }
@@ -126,7 +171,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         OnCreate(hwnd);
         return 0;
     case WM_TIMER:
-        OnCheckTimer(hwnd);
+        OnTimer(hwnd, wParam);
         return 0;
     case WM_STARTCHECK:
         StartCheckRun(hwnd);
@@ -134,6 +179,11 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_CHECKRESULT:
         OnCheckResult(hwnd, wParam, lParam);
         return 0;
+    case WM_NETWORKCHANGED:
+        OnNetworkChanged(hwnd);
+        return 0;
+    case WM_POWERBROADCAST:
+        return OnPowerBroadcast(hwnd, wParam);
     case WM_TRAYNOTIFY:
         OnTrayNotify(hwnd, wParam, lParam);
         return 0;

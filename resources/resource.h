@@ -25,14 +25,19 @@
 #define IDM_SETTINGS    40002
 #define IDM_EXIT        40003
 
-// Tray entry identifier and the one timer of the main window.
-#define TRAY_ICON_UID   100
-#define ID_CHECK_TIMER  32767
+// Tray entry identifier and the timers of the main window: the check
+// schedule, the check after a resume and the check after a network change.
+#define TRAY_ICON_UID     100
+#define ID_CHECK_TIMER    32767
+#define ID_RESUME_TIMER   32766
+#define ID_NETWORK_TIMER  32765
 
 // Messages of the main window (WM_USER is 0x0400).
 #define WM_TRAYNOTIFY   1024
 #define WM_CHECKRESULT  1025
 #define WM_STARTCHECK   1026
+// Posted by the network watcher when addresses or interfaces change.
+#define WM_NETWORKCHANGED 1027
 
 #ifndef RC_INVOKED
 // Outcome of one check run, carried in wParam of WM_CHECKRESULT.

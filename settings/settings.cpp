@@ -51,6 +51,15 @@ int MinutesTextToMs(const char *text)
     return (int)minutes * MS_PER_MINUTE;
 }
 
+// Whether text reads as the number 0 (blanks, sign and at least one digit,
+// as atoi reads them); an empty or non-numeric text does not.
+static int NumberIsZero(const char *text)
+{
+    char *end;
+    long number = strtol(text, &end, 10);
+    return end != text && number == 0;
+}
+
 // Reads the Windows login name into a block kept for the whole run.
 char *ReadLoginName(void)
 {
@@ -145,6 +154,9 @@ int LoadSettings(const char *path, const char *section)
     ReadProfileValue(path, section, "MAIL_TIME", value);
     int interval = MinutesTextToMs(value);
     mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+
+    ReadProfileValue(path, section, "MAIL_NOTIFY", value);
+    mailSettings.notifyNewMail = !NumberIsZero(value);
     return 1;
 }
 

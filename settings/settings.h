@@ -22,6 +22,9 @@ struct MailSettings {
     char launchProgram[LAUNCH_FIELD_SIZE];
     char launchParameters[LAUNCH_FIELD_SIZE];
     int intervalMs;
+    // MAIL_NOTIFY: 0 turns the new-mail notice off. The dialog does not
+    // show it, and saving leaves the key as it is in the file.
+    int notifyNewMail;
 };
 
 // What a check run needs of the settings, copied in one piece under the lock.

@@ -3,6 +3,7 @@
 tolvaran_test(tray_tests
   app/tray_test.cpp
   app/menu_resource_test.cpp
+  mailcheck/import_hook.cpp
   test_support.cpp
   $<TARGET_OBJECTS:tolvaran_resources>
 )

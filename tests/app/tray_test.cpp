@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "mailcheck/check_texts.h"
+#include "mailcheck/import_hook.h"
+#include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"
@@ -223,6 +226,30 @@ HICON IconOf(int id)
     return LoadIconA(hInstance, MAKEINTRESOURCEA(id));
 }
 
+// The notices the window asks the shell for, watched through the import table.
+std::vector<NOTIFYICONDATAA> notices;
+typedef BOOL(WINAPI *NotifyIconFunction)(DWORD, NOTIFYICONDATAA *);
+NotifyIconFunction realNotifyIcon;
+
+BOOL WINAPI WatchNotifyIcon(DWORD command, NOTIFYICONDATAA *data)
+{
+    if (data->uFlags & NIF_INFO) {
+        NOTIFYICONDATAA copy = {};
+        memcpy(&copy, data, data->cbSize < sizeof copy ? data->cbSize : sizeof copy);
+        notices.push_back(copy);
+        EXPECT_EQ(command, (DWORD)NIM_MODIFY);
+    }
+    return realNotifyIcon(command, data);
+}
+
+// The new-mail text for count, as a check run formats it.
+std::string MailText(int count)
+{
+    char text[TOOLTIP_BUFFER_SIZE];
+    FormatNewMailText(text, sizeof text, count);
+    return text;
+}
+
 void Report(WPARAM status, const char *text)
 {
     SendMessageA(window, WM_CHECKRESULT, status, (LPARAM)text);
@@ -234,6 +261,8 @@ protected:
     {
         hInstance = GetModuleHandleA(NULL);
         ASSERT_NE(RegisterMainClass(hInstance), 0);
+        ASSERT_TRUE(HookImport("shell32.dll", "Shell_NotifyIconA", (void *)WatchNotifyIcon,
+                               (void **)&realNotifyIcon));
     }
 
     void SetUp() override
@@ -465,10 +494,13 @@ TEST_F(Tray, OnlyRightReleaseOpensTheMenuAndOnlyDoubleClickLaunches)
         {TRAY_ICON_UID + 1, WM_RBUTTONUP, false, false},
         {TRAY_ICON_UID + 1, WM_LBUTTONDBLCLK, false, false},
         {TRAY_ICON_UID, WM_RBUTTONUP, true, false},
+        {TRAY_ICON_UID, NIN_BALLOONTIMEOUT, false, false},
         {TRAY_ICON_UID, WM_LBUTTONDBLCLK, false, true},
+        {TRAY_ICON_UID, NIN_BALLOONUSERCLICK, false, true},  // a click on the new-mail notice
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("id " + std::to_string(c.id) + " mouse " + std::to_string(c.mouse));
+        DeleteFileA(marker.c_str());
         seen.clear();
         menuIds.clear();
         SendMessageA(window, WM_TRAYNOTIFY, c.id, c.mouse);
@@ -504,6 +536,100 @@ TEST_F(Tray, SettingsCommandStartsACheckWhenTheDialogCloses)
     SendMessageA(window, WM_COMMAND, 40999, 0);
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CHECK_NOW, 1), 0);
     EXPECT_EQ(CountSeen(WM_STARTCHECK), 2) << "only the low word names the command";
+}
+
+TEST_F(Tray, FirstStartWithoutAServerOpensTheSettingsAndTheirCloseStartsTheCheck)
+{
+    // Loaded as start-up loads them, from an INI file that does not exist.
+    std::string directory = MakeScratchDirectory("tray-first");
+    ASSERT_EQ(LoadSettings((directory + "\\Tolvaran.ini").c_str(), "tray"), 1);
+    RemoveDirectoryA(directory.c_str());
+    ASSERT_STREQ(mailSettings.serverName, "");
+    int start = WaitSeen(WM_STARTCHECK, 0, 10000);
+    ASSERT_GE(start, 0) << "Cancel did not start a check";
+    ASSERT_EQ(idleDialogs.size(), 1u) << "no settings dialog instead of the first check";
+    EXPECT_EQ(Cp932ToUtf8(idleDialogs[0].caption), u8"\u8a2d\u5b9a");  // 設定
+    EXPECT_LE(idleDialogs[0].seenBefore, (size_t)start) << "the check came before the dialog";
+    EXPECT_GE(WaitSeen(WM_CHECKRESULT, start, 10000), 0);
+}
+
+TEST_F(Tray, ResumeAndReturningNetworkEachBringOneCheckWhereTheyMay)
+{
+    WaitForFirstFailure();
+    resumeCheckDelayMs = 300;
+    networkSettleMs = 100;
+    networkCheckGapMs = 0;
+    const std::pair<UINT, WPARAM> resume = {WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC},
+                                  present = {WM_POWERBROADCAST, PBT_APMRESUMESUSPEND},
+                                  network = {WM_NETWORKCHANGED, 0};
+    struct Case {
+        WPARAM status;  // the last report before the events
+        const char *text;
+        std::vector<std::pair<UINT, WPARAM>> events;
+        int checks;
+        DWORD delay;
+    } cases[] = {
+        {CHECK_AUTH_FAILED, textWrongPassword, {resume}, 1, 300},
+        {CHECK_FAILED, textCannotConnect, {resume, present}, 1, 300},
+        {CHECK_FAILED, textCannotConnect, {network}, 1, 100},
+        {CHECK_FAILED, textNoAnswer, {network, network, network}, 1, 100},
+        {CHECK_FAILED, textTlsFailed, {network}, 1, 100},
+        {CHECK_AUTH_FAILED, textWrongPassword, {network}, 0, 0},
+        {CHECK_FAILED, textCommandFailed, {network}, 0, 0},
+        {CHECK_FAILED, textCertificateRejected, {network}, 0, 0},
+        {CHECK_NO_MAIL, noMailText, {network}, 0, 0},  // last: leaves a countdown running
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Cp932ToUtf8(c.text) + " events " + std::to_string(c.events.size()));
+        SendMessageA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        Report(c.status, c.text);
+        seen.clear();
+        DWORD sent = GetTickCount();
+        for (const auto &event : c.events)
+            PostMessageA(window, event.first, event.second, 0);
+        PumpFor(1500);
+        ASSERT_EQ(CountSeen(WM_STARTCHECK), c.checks);
+        if (c.checks) {
+            EXPECT_GE(seen[FindSeen(WM_STARTCHECK)].tick - sent, c.delay - 20);
+            ASSERT_GE(WaitSeen(WM_CHECKRESULT, FindSeen(WM_STARTCHECK), 10000), 0);
+        }
+    }
+}
+
+TEST_F(Tray, NoticeOnlyWhenTheCountGoesUp)
+{
+    WaitForFirstFailure();
+    struct Case {
+        int notify;
+        std::vector<int> counts;  // success reports; -1 a failure between them
+        std::string notice;       // empty: none after the last report
+    } cases[] = {
+        {1, {0, 3}, MailText(3)}, {1, {3, 5}, MailText(5)}, {1, {3, 3}, ""},
+        {1, {5, 2}, ""},          {1, {3, -1, 3}, ""},      {0, {0, 3}, ""},
+    };
+    for (const Case &c : cases) {
+        mailSettings.notifyNewMail = c.notify;
+        for (int count : c.counts) {
+            notices.clear();
+            std::string text = count > 0 ? MailText(count) : noMailText;
+            Report(count < 0 ? CHECK_FAILED : count ? CHECK_NEW_MAIL : CHECK_NO_MAIL,
+                   count < 0 ? connectFailedText : text.c_str());
+        }
+        SCOPED_TRACE(Cp932ToUtf8(c.notice));
+        ASSERT_EQ(notices.size(), c.notice.empty() ? 0u : 1u);
+        if (c.notice.empty())
+            continue;
+        const NOTIFYICONDATAA &n = notices[0];
+        EXPECT_EQ(n.cbSize, sizeof(NOTIFYICONDATAA));
+        EXPECT_EQ(n.hWnd, window);
+        EXPECT_EQ(n.uID, (UINT)TRAY_ICON_UID);
+        EXPECT_EQ(n.uFlags, (UINT)NIF_INFO);
+        EXPECT_EQ(std::string(n.szInfoTitle), "Tolvaran");
+        EXPECT_EQ(std::string(n.szInfo), c.notice);
+        EXPECT_EQ(n.dwInfoFlags, (DWORD)(NIIF_USER | NIIF_LARGE_ICON | 0x80));  // 0x80: quiet time
+        EXPECT_EQ(n.hBalloonIcon, IconOf(IDI_NEW_MAIL));
+        EXPECT_EQ(trayData.cbSize, sizeof(void *) == 8 ? 104u : 88u);
+    }
 }
 
 TEST_F(Tray, SettingsThatCannotBeSavedAreToldInOneBoxWhileTheCheckStarts)

@@ -88,6 +88,22 @@ TEST_F(IniStore, MinutesConvertLikeAtoiWithAFloorAndNoOverflow)
     }
 }
 
+TEST_F(IniStore, MailNotifyZeroAloneTurnsNoticesOffAndSavingKeepsIt)
+{
+    const struct {
+        const char *stored;  // nullptr: no MAIL_NOTIFY key
+        int notify;
+    } rows[] = {{nullptr, 1}, {"0", 0}, {"00", 0}, {"1", 1}, {"", 1}, {"off", 1}};
+    for (const auto &row : rows) {
+        std::string key = row.stored ? std::string("MAIL_NOTIFY=") + row.stored + "\r\n" : "";
+        WriteFileBytes(path, "[alice]\r\n" + key);
+        Load("alice");
+        EXPECT_EQ(mailSettings.notifyNewMail, row.notify) << key;
+        SaveSettings(path.c_str(), "alice");
+        EXPECT_NE(ReadFileBytes(path).find("[alice]\r\n" + key), std::string::npos) << key;
+    }
+}
+
 TEST_F(IniStore, SaveWritesTheSixKeysInOrder)
 {
     FillSettings("pop.example.jp", "alice", "pass word", "C:\\mail\\mailer.exe", "-n", 90000);
