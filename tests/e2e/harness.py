@@ -73,8 +73,9 @@ def login_name():
 
 
 def ini_text(section, server="", user="", password=b"", program="", parameters="",
-             minutes=1):
-    """Tolvaran.ini bytes (code page 932, CRLF) for one login name."""
+             minutes=1, notify=None):
+    """Tolvaran.ini bytes (code page 932, CRLF) for one login name; notify,
+    when given, is written as MAIL_NOTIFY."""
     if isinstance(password, str):
         password = password.encode("cp932")
     lines = [
@@ -85,7 +86,7 @@ def ini_text(section, server="", user="", password=b"", program="", parameters="
         "MAIL_APPA=%s" % program,
         "MAIL_APPP=%s" % parameters,
         "MAIL_TIME=%d" % minutes,
-    ]
+    ] + ([] if notify is None else ["MAIL_NOTIFY=%d" % notify])
     return ("\r\n".join(lines) + "\r\n").encode("cp932")
 
 
@@ -629,6 +630,14 @@ class Desktop:
         self.click(*menu.items[-1])
         return menu, proc.wait(timeout)
 
+    def wait_for_popup(self, before, icon, timeout=10):
+        """The box of what appeared above the icon since the screenshot before."""
+        area = (0, 0, before.width, icon.box[1] - 1)
+        if wait_until(lambda: before.differs(self.screenshot(), area), timeout, 0.2) is None:
+            return None
+        time.sleep(0.3)
+        return before.differs(self.screenshot(), area)
+
     def show_tooltip(self, icon, timeout=10):
         """Rests the pointer on the icon; returns the box of the tooltip that appears."""
         self.park_mouse()
@@ -637,14 +646,10 @@ class Desktop:
         x, y = icon.centre
         self.move(x - 1, y)
         self.move(x, y)
-        top_of_icon = icon.box[1] - 1
-        box = wait_until(lambda: before.differs(self.screenshot(), (0, 0, before.width,
-                                                                    top_of_icon)),
-                         timeout, 0.2)
+        box = self.wait_for_popup(before, icon, timeout)
         if box is None:
             raise AssertionError("no tooltip appeared over the icon at %s" % (icon.centre,))
-        time.sleep(0.3)
-        return before.differs(self.screenshot(), (0, 0, before.width, top_of_icon))
+        return box
 
 
 def pop3_sessions_module():

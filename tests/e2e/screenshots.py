@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Takes the README's pictures from the real Tolvaran.exe in the Wine tray:
-each of the five icons, the menu and the tooltip. Each icon is brought about
+each of the five icons, the menu, the tooltip and the new-mail notice. Each icon is brought about
 by a scripted POP3 server (or none), and checked by its colours before it is
 saved.
 
@@ -55,7 +55,9 @@ def main():
         corner = (width - 96, height - 24, width, height)
         for name, address, mode, count, kind in ICON_CASES:
             stub = desk.start_pop3_stub(address, mode, count) if mode else None
-            exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret")
+            # No notice here: it would cover the tooltip and the menu.
+            exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret",
+                             notify=0)
             proc = desk.start_program(exe)
             # The first check is under way (silent server) or has reported.
             if mode == "silent":
@@ -79,7 +81,25 @@ def main():
             if code != 0 or not desk.wait_for_no_icon():
                 raise AssertionError("%s: exit code %s, icon gone: %s"
                                      % (name, code, not desk.tray_icons()))
+        save_notice(desk, outdir, corner)
     return 0
+
+
+def save_notice(desk, outdir, corner):
+    """The notice of a first check that finds 3 messages."""
+    stub = desk.start_pop3_stub("127.0.0.105", "count", 3)
+    proc = desk.start_program(desk.stage("tray-notice", server="127.0.0.105", user="tolvaran",
+                                         password="secret"))
+    desk.park_mouse()
+    # Wine's tray shows a notice 2 s after it is asked for: well after the icon.
+    icon = desk.wait_for_icon("new_mail")
+    box = desk.wait_for_popup(desk.screenshot(), icon, 15)
+    if box is None:
+        raise AssertionError("no notice appeared over the new-mail icon")
+    save(desk, outdir, "tray-notice.png", grow(union(box, corner), 6, desk.size), 2)
+    desk.click(*desk.open_menu(icon).items[-1])
+    if proc.wait(15) != 0 or not desk.wait_for_no_icon():
+        raise AssertionError("the notice's program did not end through its menu")
 
 
 if __name__ == "__main__":
