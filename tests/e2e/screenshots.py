@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Takes the README's pictures from the real Tolvaran.exe in the Wine tray:
-each of the five icons, the menu, the tooltip and the new-mail notice. Each icon is brought about
-by a scripted POP3 server (or none), and checked by its colours before it is
-saved.
+each of the five icons, the menu, the tooltip and the new-mail notice. Each
+icon is brought about by a scripted POP3 server (or none), and checked by its
+colours before it is saved.
 
     screenshots.py BUILD_DIR OUTDIR
 """
