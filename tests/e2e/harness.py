@@ -516,6 +516,11 @@ class Desktop:
         subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
+    def output_of_xdotool(self, *args):
+        """What xdotool prints (empty when it finds nothing)."""
+        return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
+                              capture_output=True, text=True).stdout.strip()
+
     def screenshot(self):
         raw = subprocess.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"],
                              env=self.env, check=True, capture_output=True).stdout
@@ -584,8 +589,7 @@ class Desktop:
 
     def focus_desktop(self):
         """Gives the keyboard to the Wine desktop window (before typing)."""
-        out = subprocess.run(["xdotool", "search", "--name", "Wine desktop"], env=self.env,
-                             capture_output=True, text=True).stdout.split()
+        out = self.output_of_xdotool("search", "--name", "Wine desktop").split()
         if not out:
             raise RuntimeError("no Wine desktop window")
         self.xdotool("windowfocus", "--sync", out[0])
