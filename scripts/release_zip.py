@@ -28,9 +28,11 @@ def commit_time(repo):
     return int(out)
 
 
-# The zip's date and time fields for a time in seconds since 1970, in UTC.
+# The zip's date and time fields for a time in seconds since 1970, in UTC;
+# zip times count seconds in twos.
 def zip_date_time(seconds):
-    return time.gmtime(max(seconds, ZIP_EPOCH))[:6]
+    t = time.gmtime(max(seconds, ZIP_EPOCH))
+    return t[:5] + (t[5] - t[5] % 2,)
 
 
 # Writes the zip of a version into the folder DIST from the exe and readme
