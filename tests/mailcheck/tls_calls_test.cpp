@@ -1,0 +1,253 @@
+// The Schannel and CryptoAPI calls of a check run over TLS, steered through
+// the import table into the paths Windows takes and Wine never does: a
+// client-certificate request, renegotiations, close_notify as
+// SEC_I_CONTEXT_EXPIRED, a chain build that hangs, a failed EncryptMessage.
+// The server is the Dovecot of the TLS fixture (pop3s://localhost:10995).
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+
+#include "import_hook.h"
+#include "mailcheck/mailcheck.h"
+#include "mailcheck/tls_session.h"
+#include "report_window.h"
+#include "resources/resource.h"
+#include "test_support.h"
+
+#include <schannel.h>
+#include <wincrypt.h>
+
+namespace {
+
+struct Row {
+    const char *name;
+    int deadlineMs;
+    int incompleteCredentials;  // ISC answers SEC_I_INCOMPLETE_CREDENTIALS this often first
+    int renegotiations;         // decrypts that ask for a renegotiation first
+    bool newCertificate;        // the renegotiated session presents selfsigned.pem
+    int expiringDecrypt;        // this decrypt (from 1) gives SEC_I_CONTEXT_EXPIRED
+    int failingEncrypt;         // this EncryptMessage (from 1) fails
+    bool chainHangs;            // the chain build waits until the check run is over
+    bool lateGreeting;          // the clock jumps past the deadline as the greeting is decrypted
+    bool noConfidentiality;     // the handshake leaves ISC_RET_CONFIDENTIALITY out
+    int status;
+    const char *text;
+    int encrypts;     // EncryptMessage calls: records the client sealed
+    int sizeQueries;  // SECPKG_ATTR_STREAM_SIZES queries: handshakes checked
+};
+
+const Row *row;
+int credentialsAnswers, renegotiationsLeft, decrypts, encrypts, sizeQueries, chainCalls;
+bool renegotiating, renegotiated, unsuppliedAsked, chainReleased;
+ULONG handshakeAttributes;
+DWORD clockOffset;
+CERT_CHAIN_PARA chainPara;
+DWORD chainFlags;
+HANDLE releaseChain, chainLeft;
+PCCERT_CONTEXT otherCertificate;
+
+INITIALIZE_SECURITY_CONTEXT_FN_A realInitialize;
+DECRYPT_MESSAGE_FN realDecrypt;
+ENCRYPT_MESSAGE_FN realEncrypt;
+QUERY_CONTEXT_ATTRIBUTES_FN_A realQuery;
+decltype(&CertGetCertificateChain) realChain;
+decltype(&GetTickCount) realTickCount;
+
+SECURITY_STATUS WINAPI HookInitialize(PCredHandle credentials, PCtxtHandle context, SEC_CHAR *target, ULONG flags,
+                                      ULONG reserved1, ULONG representation, PSecBufferDesc input,
+                                      ULONG reserved2, PCtxtHandle newContext, PSecBufferDesc output,
+                                      ULONG *attributes, PTimeStamp expiry)
+{
+    unsuppliedAsked |= (flags & ISC_REQ_USE_SUPPLIED_CREDS) == 0;
+    if (context != nullptr && input != nullptr && credentialsAnswers < row->incompleteCredentials) {
+        credentialsAnswers++;
+        return SEC_I_INCOMPLETE_CREDENTIALS;
+    }
+    if (renegotiating && input != nullptr) {
+        // Takes none of the record, which is application data behind it.
+        renegotiating = false;
+        renegotiated = true;
+        input->pBuffers[1].BufferType = SECBUFFER_EXTRA;
+        input->pBuffers[1].cbBuffer = input->pBuffers[0].cbBuffer;
+        *attributes = handshakeAttributes;
+        return SEC_E_OK;
+    }
+    SECURITY_STATUS status = realInitialize(credentials, context, target, flags, reserved1, representation, input,
+                                            reserved2, newContext, output, attributes, expiry);
+    if (status == SEC_E_OK && context != nullptr && input != nullptr) {
+        handshakeAttributes = *attributes;
+        if (row->noConfidentiality)
+            *attributes &= ~(ULONG)ISC_RET_CONFIDENTIALITY;
+    }
+    return status;
+}
+
+SECURITY_STATUS WINAPI HookDecrypt(PCtxtHandle context, PSecBufferDesc message, ULONG sequence, ULONG *quality)
+{
+    if (renegotiationsLeft > 0) {
+        // The record stays whole, as the start of the handshake's input.
+        renegotiationsLeft--;
+        renegotiating = true;
+        message->pBuffers[1] = {message->pBuffers[0].cbBuffer, SECBUFFER_EXTRA, message->pBuffers[0].pvBuffer};
+        message->pBuffers[0].cbBuffer = 0;
+        return SEC_I_RENEGOTIATE;
+    }
+    SECURITY_STATUS status = realDecrypt(context, message, sequence, quality);
+    if (status == SEC_E_OK && ++decrypts == row->expiringDecrypt)
+        return SEC_I_CONTEXT_EXPIRED;
+    if (row->lateGreeting)
+        clockOffset = 3600000;
+    return status;
+}
+
+SECURITY_STATUS WINAPI HookEncrypt(PCtxtHandle context, ULONG quality, PSecBufferDesc message, ULONG sequence)
+{
+    if (++encrypts == row->failingEncrypt)
+        return SEC_E_INTERNAL_ERROR;
+    return realEncrypt(context, quality, message, sequence);
+}
+
+SECURITY_STATUS WINAPI HookQuery(PCtxtHandle context, ULONG attribute, void *buffer)
+{
+    sizeQueries += attribute == SECPKG_ATTR_STREAM_SIZES;
+    if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT && renegotiated && row->newCertificate) {
+        *(PCCERT_CONTEXT *)buffer = CertDuplicateCertificateContext(otherCertificate);
+        return SEC_E_OK;
+    }
+    return realQuery(context, attribute, buffer);
+}
+
+// Runs on the check run's helper thread.
+BOOL WINAPI HookChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, LPFILETIME time, HCERTSTORE store,
+                      PCERT_CHAIN_PARA para, DWORD flags, LPVOID reserved, PCCERT_CHAIN_CONTEXT *chain)
+{
+    chainCalls++;
+    memcpy(&chainPara, para, para->cbSize < sizeof chainPara ? para->cbSize : sizeof chainPara);
+    chainFlags = flags;
+    if (!row->chainHangs)
+        return realChain(engine, certificate, time, store, para, flags, reserved, chain);
+    chainReleased = WaitForSingleObject(releaseChain, 60000) == WAIT_OBJECT_0;
+    SetEvent(chainLeft);
+    return FALSE;
+}
+
+DWORD WINAPI HookTickCount()
+{
+    return realTickCount() + clockOffset;
+}
+
+ReportLog report;
+MailCredentials credentials;  // kept off the stack that is searched
+
+void CheckOnce()
+{
+    CopyTextCut(credentials.serverName, sizeof credentials.serverName, "pop3s://localhost:10995");
+    CopyTextCut(credentials.userName, sizeof credentials.userName, "three");
+    CopyTextCut(credentials.password, sizeof credentials.password, "threepass");
+    HWND window = CreateReportWindow(&report);
+    RunMailCheck(window, &credentials, 10000, row->deadlineMs);
+    DestroyWindow(window);
+}
+
+PCCERT_CONTEXT LoadCertificate(const std::string &pem)
+{
+    BYTE der[8192];
+    DWORD size = sizeof der;
+    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr, nullptr))
+        return nullptr;
+    return CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
+}
+
+TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
+{
+    const char *certs = getenv("TOLVARAN_TLS_CERTS");
+    ASSERT_NE(certs, nullptr);
+    otherCertificate = LoadCertificate(ReadFileBytes(std::string("Z:") + certs + "/selfsigned.pem"));
+    ASSERT_NE(otherCertificate, nullptr);
+    const char *newMail = " 3 件の新着メールがあります ", *noAnswer = " サーバから応答がありません ";
+    const char *badCertificate = " サーバの証明書を確認できません ", *tlsFailed = " 暗号化通信を開始できません ";
+    const int most = TLS_MOST_RENEGOTIATIONS;
+    const Row rows[] = {
+        {"plain session; the chain build gets the time left", 20000, 0, 0, false, 0, 0, false, false, false,
+         CHECK_NEW_MAIL, newMail, 4, 1},
+        {"client certificate asked for once", 20000, 1, 0, false, 0, 0, false, false, false, CHECK_NEW_MAIL,
+         newMail, 4, 1},
+        {"renegotiation brings a bad certificate", 20000, 0, 1, true, 0, 0, false, false, false, CHECK_FAILED,
+         badCertificate, 0, 1},
+        {"as many renegotiations as allowed", 20000, 0, most, false, 0, 0, false, false, false, CHECK_NEW_MAIL,
+         newMail, 4, 1 + most},
+        {"one renegotiation too many", 20000, 0, most + 1, false, 0, 0, false, false, false, CHECK_FAILED,
+         tlsFailed, 0, 1 + most},
+        {"close_notify as SEC_I_CONTEXT_EXPIRED with the STAT reply", 20000, 0, 0, false, 4, 0, false, false,
+         false, CHECK_NEW_MAIL, newMail, 3, 1},
+        {"EncryptMessage fails on PASS", 20000, 0, 0, false, 0, 2, false, false, false, CHECK_FAILED, tlsFailed, 2,
+         1},
+        {"chain build hangs past the deadline", 3000, 0, 0, false, 0, 0, true, false, false, CHECK_FAILED,
+         noAnswer, 0, 0},
+        {"greeting decrypted past the deadline", 20000, 0, 0, false, 0, 0, false, true, false, CHECK_FAILED,
+         noAnswer, 0, 1},
+        {"handshake without confidentiality", 20000, 0, 0, false, 0, 0, false, false, true, CHECK_FAILED,
+         tlsFailed, 0, 0},
+    };
+    struct Hook {
+        const char *dll, *function;
+        void *replacement, **original;
+    } hooks[] = {
+        {"secur32.dll", "InitializeSecurityContextA", (void *)HookInitialize, (void **)&realInitialize},
+        {"secur32.dll", "DecryptMessage", (void *)HookDecrypt, (void **)&realDecrypt},
+        {"secur32.dll", "EncryptMessage", (void *)HookEncrypt, (void **)&realEncrypt},
+        {"secur32.dll", "QueryContextAttributesA", (void *)HookQuery, (void **)&realQuery},
+        {"crypt32.dll", "CertGetCertificateChain", (void *)HookChain, (void **)&realChain},
+        {"kernel32.dll", "GetTickCount", (void *)HookTickCount, (void **)&realTickCount},
+    };
+    for (const Hook &hook : hooks)
+        ASSERT_TRUE(HookImport(hook.dll, hook.function, hook.replacement, hook.original)) << hook.function;
+    releaseChain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    chainLeft = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        row = &r;
+        credentialsAnswers = decrypts = encrypts = sizeQueries = chainCalls = 0;
+        renegotiationsLeft = r.renegotiations;
+        renegotiating = renegotiated = unsuppliedAsked = chainReleased = false;
+        clockOffset = 0;
+        chainPara = {};
+        ResetEvent(releaseChain);
+        ResetEvent(chainLeft);
+        report = ReportLog();
+
+        bool passwordLeft = LeavesOnStack(CheckOnce, "threepass");
+        SetEvent(releaseChain);
+        if (r.chainHangs) {
+            // The check run has reported while the chain build still hung.
+            EXPECT_EQ(WaitForSingleObject(chainLeft, 60000), WAIT_OBJECT_0);
+            EXPECT_TRUE(chainReleased);
+        }
+        EXPECT_EQ(report.count, 1);
+        EXPECT_EQ(report.status, r.status);
+        EXPECT_EQ(Cp932ToUtf8(report.text), r.text);
+        EXPECT_EQ(encrypts, r.encrypts);
+        EXPECT_EQ(sizeQueries, r.sizeQueries);
+        EXPECT_EQ(credentialsAnswers, r.incompleteCredentials);
+        EXPECT_FALSE(unsuppliedAsked);
+        EXPECT_FALSE(passwordLeft);
+        if (chainCalls > 0) {
+            EXPECT_EQ(chainPara.cbSize, sizeof(CERT_CHAIN_PARA));
+            EXPECT_GT(chainPara.dwUrlRetrievalTimeout, 0u);
+            EXPECT_LE(chainPara.dwUrlRetrievalTimeout, (DWORD)r.deadlineMs);
+            EXPECT_TRUE(chainFlags & CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT);
+        }
+    }
+    void *ignored;
+    for (const Hook &hook : hooks)
+        HookImport(hook.dll, hook.function, *hook.original, &ignored);
+    CloseHandle(releaseChain);
+    CloseHandle(chainLeft);
+    CertFreeCertificateContext(otherCertificate);
+}
+
+}  // namespace
