@@ -22,17 +22,22 @@
 
 namespace {
 
+enum Steer {
+    NOTHING,
+    ASK_CERTIFICATE,   // ISC answers SEC_I_INCOMPLETE_CREDENTIALS n times first
+    RENEGOTIATE,       // the first n decrypts ask for a renegotiation
+    NEW_CERTIFICATE,   // one renegotiation, after which the server presents the test root
+    EXPIRE,            // the n-th decrypt gives SEC_I_CONTEXT_EXPIRED
+    FAIL_ENCRYPT,      // the n-th EncryptMessage fails
+    HANG_CHAIN,        // the chain build waits until the check run is over
+    LATE_GREETING,     // the clock jumps past the deadline as the greeting is decrypted
+    NO_CONFIDENTIALITY // the handshake leaves ISC_RET_CONFIDENTIALITY out
+};
+
 struct Row {
     const char *name;
-    int deadlineMs;
-    int incompleteCredentials;  // ISC answers SEC_I_INCOMPLETE_CREDENTIALS this often first
-    int renegotiations;         // decrypts that ask for a renegotiation first
-    bool newCertificate;        // the renegotiated session presents selfsigned.pem
-    int expiringDecrypt;        // this decrypt (from 1) gives SEC_I_CONTEXT_EXPIRED
-    int failingEncrypt;         // this EncryptMessage (from 1) fails
-    bool chainHangs;            // the chain build waits until the check run is over
-    bool lateGreeting;          // the clock jumps past the deadline as the greeting is decrypted
-    bool noConfidentiality;     // the handshake leaves ISC_RET_CONFIDENTIALITY out
+    Steer steer;
+    int n;
     int status;
     const char *text;
     int encrypts;     // EncryptMessage calls: records the client sealed
@@ -41,15 +46,14 @@ struct Row {
 };
 
 const Row *row;
-int credentialsAnswers, renegotiationsLeft, decrypts, encrypts, sizeQueries, chainCalls;
+int deadlineMs, credentialAnswers, renegotiationsLeft, decrypts, encrypts, sizeQueries, chainCalls;
 bool renegotiating, renegotiated, unsuppliedAsked, chainReleased;
 std::string targetName;  // the name the handshake was started with
 ULONG handshakeAttributes;
-DWORD clockOffset;
+DWORD clockOffset, chainFlags;
 CERT_CHAIN_PARA chainPara;
-DWORD chainFlags;
 HANDLE releaseChain, chainLeft;
-PCCERT_CONTEXT otherCertificate;
+PCCERT_CONTEXT rootCertificate;
 
 INITIALIZE_SECURITY_CONTEXT_FN_A realInitialize;
 DECRYPT_MESSAGE_FN realDecrypt;
@@ -67,16 +71,15 @@ SECURITY_STATUS WINAPI HookInitialize(PCredHandle credentials, PCtxtHandle conte
     unsuppliedAsked |= (flags & ISC_REQ_USE_SUPPLIED_CREDS) == 0;
     if (context == nullptr)
         targetName = target != nullptr ? target : "(none)";
-    if (context != nullptr && input != nullptr && credentialsAnswers < row->incompleteCredentials) {
-        credentialsAnswers++;
+    if (context != nullptr && input != nullptr && row->steer == ASK_CERTIFICATE && credentialAnswers < row->n) {
+        credentialAnswers++;
         return SEC_I_INCOMPLETE_CREDENTIALS;
     }
     if (renegotiating && input != nullptr) {
         // Takes none of the record, which is application data behind it.
         renegotiating = false;
         renegotiated = true;
-        input->pBuffers[1].BufferType = SECBUFFER_EXTRA;
-        input->pBuffers[1].cbBuffer = input->pBuffers[0].cbBuffer;
+        input->pBuffers[1] = {input->pBuffers[0].cbBuffer, SECBUFFER_EXTRA, nullptr};
         *attributes = handshakeAttributes;
         return SEC_E_OK;
     }
@@ -84,7 +87,7 @@ SECURITY_STATUS WINAPI HookInitialize(PCredHandle credentials, PCtxtHandle conte
                                             reserved2, newContext, output, attributes, expiry);
     if (status == SEC_E_OK && context != nullptr && input != nullptr) {
         handshakeAttributes = *attributes;
-        if (row->noConfidentiality)
+        if (row->steer == NO_CONFIDENTIALITY)
             *attributes &= ~(ULONG)ISC_RET_CONFIDENTIALITY;
     }
     return status;
@@ -101,16 +104,14 @@ SECURITY_STATUS WINAPI HookDecrypt(PCtxtHandle context, PSecBufferDesc message, 
         return SEC_I_RENEGOTIATE;
     }
     SECURITY_STATUS status = realDecrypt(context, message, sequence, quality);
-    if (status == SEC_E_OK && ++decrypts == row->expiringDecrypt)
-        return SEC_I_CONTEXT_EXPIRED;
-    if (row->lateGreeting)
+    if (row->steer == LATE_GREETING)
         clockOffset = 3600000;
-    return status;
+    return status == SEC_E_OK && ++decrypts == row->n && row->steer == EXPIRE ? SEC_I_CONTEXT_EXPIRED : status;
 }
 
 SECURITY_STATUS WINAPI HookEncrypt(PCtxtHandle context, ULONG quality, PSecBufferDesc message, ULONG sequence)
 {
-    if (++encrypts == row->failingEncrypt)
+    if (++encrypts == row->n && row->steer == FAIL_ENCRYPT)
         return SEC_E_INTERNAL_ERROR;
     return realEncrypt(context, quality, message, sequence);
 }
@@ -118,8 +119,8 @@ SECURITY_STATUS WINAPI HookEncrypt(PCtxtHandle context, ULONG quality, PSecBuffe
 SECURITY_STATUS WINAPI HookQuery(PCtxtHandle context, ULONG attribute, void *buffer)
 {
     sizeQueries += attribute == SECPKG_ATTR_STREAM_SIZES;
-    if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT && renegotiated && row->newCertificate) {
-        *(PCCERT_CONTEXT *)buffer = CertDuplicateCertificateContext(otherCertificate);
+    if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT && renegotiated && row->steer == NEW_CERTIFICATE) {
+        *(PCCERT_CONTEXT *)buffer = CertDuplicateCertificateContext(rootCertificate);
         return SEC_E_OK;
     }
     return realQuery(context, attribute, buffer);
@@ -132,7 +133,7 @@ BOOL WINAPI HookChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, LPFIL
     chainCalls++;
     memcpy(&chainPara, para, para->cbSize < sizeof chainPara ? para->cbSize : sizeof chainPara);
     chainFlags = flags;
-    if (!row->chainHangs)
+    if (row->steer != HANG_CHAIN)
         return realChain(engine, certificate, time, store, para, flags, reserved, chain);
     chainReleased = WaitForSingleObject(releaseChain, 60000) == WAIT_OBJECT_0;
     SetEvent(chainLeft);
@@ -164,53 +165,34 @@ void CheckOnce()
     CopyTextCut(credentials.userName, sizeof credentials.userName, "three");
     CopyTextCut(credentials.password, sizeof credentials.password, "threepass");
     HWND window = CreateReportWindow(&report);
-    RunMailCheck(window, &credentials, 10000, row->deadlineMs);
+    RunMailCheck(window, &credentials, 10000, deadlineMs);
     DestroyWindow(window);
-}
-
-PCCERT_CONTEXT LoadCertificate(const std::string &pem)
-{
-    BYTE der[8192];
-    DWORD size = sizeof der;
-    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr, nullptr))
-        return nullptr;
-    return CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
 }
 
 TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
 {
     const char *certs = getenv("TOLVARAN_TLS_CERTS");
     ASSERT_NE(certs, nullptr);
-    otherCertificate = LoadCertificate(ReadFileBytes(std::string("Z:") + certs + "/selfsigned.pem"));
-    ASSERT_NE(otherCertificate, nullptr);
+    std::string root = ReadFileBytes(std::string("Z:") + certs + "/ca.der");
+    rootCertificate = CertCreateCertificateContext(X509_ASN_ENCODING, (const BYTE *)root.data(), (DWORD)root.size());
+    ASSERT_NE(rootCertificate, nullptr);
     const char *newMail = " 3 件の新着メールがあります ", *noAnswer = " サーバから応答がありません ";
     const char *badCertificate = " サーバの証明書を確認できません ", *tlsFailed = " 暗号化通信を開始できません ";
     const int most = TLS_MOST_RENEGOTIATIONS;
     const Row rows[] = {
-        {"plain session; the chain build gets the time left", 20000, 0, 0, false, 0, 0, false, false, false,
-         CHECK_NEW_MAIL, newMail, 4, 1},
-        {"client certificate asked for once", 20000, 1, 0, false, 0, 0, false, false, false, CHECK_NEW_MAIL,
-         newMail, 4, 1},
-        {"renegotiation brings a bad certificate", 20000, 0, 1, true, 0, 0, false, false, false, CHECK_FAILED,
-         badCertificate, 0, 1},
-        {"as many renegotiations as allowed", 20000, 0, most, false, 0, 0, false, false, false, CHECK_NEW_MAIL,
-         newMail, 4, 1 + most},
-        {"one renegotiation too many", 20000, 0, most + 1, false, 0, 0, false, false, false, CHECK_FAILED,
-         tlsFailed, 0, 1 + most},
-        {"close_notify as SEC_I_CONTEXT_EXPIRED with the STAT reply", 20000, 0, 0, false, 4, 0, false, false,
-         false, CHECK_NEW_MAIL, newMail, 3, 1},
-        {"EncryptMessage fails on PASS", 20000, 0, 0, false, 0, 2, false, false, false, CHECK_FAILED, tlsFailed, 2,
-         1},
-        {"chain build hangs past the deadline", 3000, 0, 0, false, 0, 0, true, false, false, CHECK_FAILED,
-         noAnswer, 0, 0},
-        {"greeting decrypted past the deadline", 20000, 0, 0, false, 0, 0, false, true, false, CHECK_FAILED,
-         noAnswer, 0, 1},
-        {"handshake without confidentiality", 20000, 0, 0, false, 0, 0, false, false, true, CHECK_FAILED,
-         tlsFailed, 0, 0},
-        {"host with a trailing dot", 20000, 0, 0, false, 0, 0, false, false, false, CHECK_NEW_MAIL, newMail, 4, 1,
-         "localhost."},
+        {"plain session; the chain build gets the time left", NOTHING, 0, CHECK_NEW_MAIL, newMail, 4, 1},
+        {"client certificate asked for once", ASK_CERTIFICATE, 1, CHECK_NEW_MAIL, newMail, 4, 1},
+        {"renegotiation brings another certificate", NEW_CERTIFICATE, 0, CHECK_FAILED, badCertificate, 0, 1},
+        {"as many renegotiations as allowed", RENEGOTIATE, most, CHECK_NEW_MAIL, newMail, 4, 1 + most},
+        {"one renegotiation too many", RENEGOTIATE, most + 1, CHECK_FAILED, tlsFailed, 0, 1 + most},
+        {"close_notify as SEC_I_CONTEXT_EXPIRED with the STAT reply", EXPIRE, 4, CHECK_NEW_MAIL, newMail, 3, 1},
+        {"EncryptMessage fails on PASS", FAIL_ENCRYPT, 2, CHECK_FAILED, tlsFailed, 2, 1},
+        {"chain build hangs past the deadline", HANG_CHAIN, 0, CHECK_FAILED, noAnswer, 0, 0},
+        {"greeting decrypted past the deadline", LATE_GREETING, 0, CHECK_FAILED, noAnswer, 0, 1},
+        {"handshake without confidentiality", NO_CONFIDENTIALITY, 0, CHECK_FAILED, tlsFailed, 0, 0},
+        {"host with a trailing dot", NOTHING, 0, CHECK_NEW_MAIL, newMail, 4, 1, "localhost."},
     };
-    struct Hook {
+    struct {
         const char *dll, *function;
         void *replacement, **original;
     } hooks[] = {
@@ -222,7 +204,7 @@ TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
         {"kernel32.dll", "GetTickCount", (void *)HookTickCount, (void **)&realTickCount},
         {"wsock32.dll", "gethostbyname", (void *)HookLookup, (void **)&realLookup},
     };
-    for (const Hook &hook : hooks)
+    for (const auto &hook : hooks)
         ASSERT_TRUE(HookImport(hook.dll, hook.function, hook.replacement, hook.original)) << hook.function;
     releaseChain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     chainLeft = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -230,8 +212,9 @@ TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         row = &r;
-        credentialsAnswers = decrypts = encrypts = sizeQueries = chainCalls = 0;
-        renegotiationsLeft = r.renegotiations;
+        deadlineMs = r.steer == HANG_CHAIN ? 3000 : 20000;
+        credentialAnswers = decrypts = encrypts = sizeQueries = chainCalls = 0;
+        renegotiationsLeft = r.steer == RENEGOTIATE ? r.n : r.steer == NEW_CERTIFICATE;
         renegotiating = renegotiated = unsuppliedAsked = chainReleased = false;
         clockOffset = 0;
         targetName.clear();
@@ -242,7 +225,7 @@ TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
 
         bool passwordLeft = LeavesOnStack(CheckOnce, "threepass");
         SetEvent(releaseChain);
-        if (r.chainHangs) {
+        if (r.steer == HANG_CHAIN) {
             // The check run has reported while the chain build still hung.
             EXPECT_EQ(WaitForSingleObject(chainLeft, 60000), WAIT_OBJECT_0);
             EXPECT_TRUE(chainReleased);
@@ -252,23 +235,23 @@ TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
         EXPECT_EQ(Cp932ToUtf8(report.text), r.text);
         EXPECT_EQ(encrypts, r.encrypts);
         EXPECT_EQ(sizeQueries, r.sizeQueries);
-        EXPECT_EQ(credentialsAnswers, r.incompleteCredentials);
+        EXPECT_EQ(credentialAnswers, r.steer == ASK_CERTIFICATE ? r.n : 0);
         EXPECT_FALSE(unsuppliedAsked);
         EXPECT_FALSE(passwordLeft);
         EXPECT_EQ(targetName, "localhost");
         if (chainCalls > 0) {
             EXPECT_EQ(chainPara.cbSize, sizeof(CERT_CHAIN_PARA));
             EXPECT_GT(chainPara.dwUrlRetrievalTimeout, 0u);
-            EXPECT_LE(chainPara.dwUrlRetrievalTimeout, (DWORD)r.deadlineMs);
+            EXPECT_LE(chainPara.dwUrlRetrievalTimeout, (DWORD)deadlineMs);
             EXPECT_TRUE(chainFlags & CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT);
         }
     }
     void *ignored;
-    for (const Hook &hook : hooks)
+    for (const auto &hook : hooks)
         HookImport(hook.dll, hook.function, *hook.original, &ignored);
     CloseHandle(releaseChain);
     CloseHandle(chainLeft);
-    CertFreeCertificateContext(otherCertificate);
+    CertFreeCertificateContext(rootCertificate);
 }
 
 }  // namespace
