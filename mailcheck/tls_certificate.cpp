@@ -129,6 +129,7 @@ TlsStart CheckServerCertificate(TlsSession *session)
         certificate == NULL)
         return TLS_CERTIFICATE_REJECTED;
 
+    TlsStart result = TLS_CERTIFICATE_REJECTED;
     HANDLE thread = NULL;
     ChainJob *job = (ChainJob *)HeapAlloc(GetProcessHeap(), 0, sizeof *job);
     if (job != NULL) {
@@ -139,19 +140,19 @@ TlsStart CheckServerCertificate(TlsSession *session)
         CopyTextCut(job->host, sizeof job->host, session->host);
         thread = CreateThread(NULL, 0, ChainThread, job, 0, NULL);
     }
-    if (thread == NULL) {
+    if (thread != NULL) {
+        // From here on the job and the certificate are the helper's.
+        DWORD trusted = 0;
+        result = TLS_SILENT;
+        if (WaitForSingleObject(thread, (DWORD)left) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &trusted))
+            result = trusted == 1 ? TLS_READY : TLS_CERTIFICATE_REJECTED;
+        else
+            TimeLeftPlain(session->raw);
+        CloseHandle(thread);
+    } else {
         if (job != NULL)
             HeapFree(GetProcessHeap(), 0, job);
         CertFreeCertificateContext(certificate);
-        return TLS_CERTIFICATE_REJECTED;
     }
-    // From here on the job and the certificate are the helper's.
-    TlsStart result = TLS_SILENT;
-    DWORD trusted = 0;
-    if (WaitForSingleObject(thread, (DWORD)left) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &trusted))
-        result = trusted == 1 ? TLS_READY : TLS_CERTIFICATE_REJECTED;
-    else
-        TimeLeftPlain(session->raw);
-    CloseHandle(thread);
     return result;
 }

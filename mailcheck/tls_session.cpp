@@ -159,12 +159,10 @@ TlsStart ContinueHandshake(TlsSession *session, int callFirst)
     }
 }
 
-// Checks the protections the handshake gave, the server's certificate, and
-// the stream sizes the outgoing buffer must hold.
+// Checks the server's certificate and the stream sizes the outgoing buffer
+// must hold.
 TlsStart CheckHandshake(TlsSession *session)
 {
-    if ((session->attributes & NEEDED_ATTRIBUTES) != NEEDED_ATTRIBUTES)
-        return TLS_HANDSHAKE_FAILED;
     TlsStart certificate = CheckServerCertificate(session);
     if (certificate != TLS_READY)
         return certificate;
@@ -232,7 +230,12 @@ TlsStart StartTls(TlsSession *session, PlainConnection *raw, const ServerAddress
     if (session->incoming[0] != TLS_HANDSHAKE_RECORD && session->incoming[0] != TLS_ALERT_RECORD)
         return TLS_HANDSHAKE_FAILED;
     TlsStart start = ContinueHandshake(session, 1);
-    return start == TLS_READY ? CheckHandshake(session) : start;
+    if (start != TLS_READY)
+        return start;
+    // Checked once: a renegotiation keeps the protections the session has.
+    if ((session->attributes & NEEDED_ATTRIBUTES) != NEEDED_ATTRIBUTES)
+        return TLS_HANDSHAKE_FAILED;
+    return CheckHandshake(session);
 }
 
 // Sends close_notify, without waiting for the server's, frees the context

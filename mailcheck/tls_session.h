@@ -82,8 +82,8 @@ int ReceiveCiphertext(TlsSession *session);
 void KeepExtra(TlsSession *session, const SecBuffer *buffers, int count);
 // Runs the handshake on from the held bytes until it completes.
 TlsStart ContinueHandshake(TlsSession *session, int callFirst);
-// Checks what a completed handshake gave: the protections asked for, the
-// certificate and the stream sizes.
+// Checks what a completed handshake gave: the certificate and the stream
+// sizes.
 TlsStart CheckHandshake(TlsSession *session);
 
 #endif

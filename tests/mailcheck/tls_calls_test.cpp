@@ -49,7 +49,6 @@ const Row *row;
 int deadlineMs, credentialAnswers, renegotiationsLeft, decrypts, encrypts, sizeQueries, chainCalls;
 bool renegotiating, renegotiated, unsuppliedAsked, chainReleased;
 std::string targetName;  // the name the handshake was started with
-ULONG handshakeAttributes;
 DWORD clockOffset, chainFlags;
 CERT_CHAIN_PARA chainPara;
 HANDLE releaseChain, chainLeft;
@@ -80,16 +79,12 @@ SECURITY_STATUS WINAPI HookInitialize(PCredHandle credentials, PCtxtHandle conte
         renegotiating = false;
         renegotiated = true;
         input->pBuffers[1] = {input->pBuffers[0].cbBuffer, SECBUFFER_EXTRA, nullptr};
-        *attributes = handshakeAttributes;
         return SEC_E_OK;
     }
     SECURITY_STATUS status = realInitialize(credentials, context, target, flags, reserved1, representation, input,
                                             reserved2, newContext, output, attributes, expiry);
-    if (status == SEC_E_OK && context != nullptr && input != nullptr) {
-        handshakeAttributes = *attributes;
-        if (row->steer == NO_CONFIDENTIALITY)
-            *attributes &= ~(ULONG)ISC_RET_CONFIDENTIALITY;
-    }
+    if (status == SEC_E_OK && context != nullptr && input != nullptr && row->steer == NO_CONFIDENTIALITY)
+        *attributes &= ~(ULONG)ISC_RET_CONFIDENTIALITY;
     return status;
 }
 
