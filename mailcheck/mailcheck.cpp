@@ -79,9 +79,14 @@ static int FormatCommand(CheckRun *run, const char *verb, const char *value, siz
     return 1;
 }
 
-// Sends the command buffer's text; the result is not examined.
+// Sends the command buffer's text; the result is not examined. Past the
+// deadline nothing goes out, and the reply that follows counts as none: a
+// reply may already be held (a TLS greeting that came with the handshake)
+// without a receive having looked at the clock.
 static void SendCommand(CheckRun *run)
 {
+    if (TimeLeftPlain(&run->connection) == 0)
+        return;
     run->reader.stream.send(run->reader.stream.context, run->command, (int)strlen(run->command));
 }
 
@@ -195,24 +200,34 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
     return connection;
 }
 
+// Keeps the failure that a TLS outcome other than TLS_READY stands for.
+static void SetTlsFailure(CheckRun *run, TlsStart outcome)
+{
+    if (outcome == TLS_SILENT)
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+    else if (outcome == TLS_CERTIFICATE_REJECTED)
+        SetFailure(run, CHECK_FAILED, textCertificateRejected);
+    else
+        SetFailure(run, CHECK_FAILED, textTlsFailed);
+}
+
 // The same exchange inside TLS. A certificate that fails its check ends the
-// run before a single byte is sent inside the session.
-static void TalkPop3OverTls(CheckRun *run, const char *host, const MailCredentials *credentials)
+// run before a single byte is sent inside the session, and so does one
+// that fails after a renegotiation; the report then names what broke.
+static void TalkPop3OverTls(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials)
 {
     // Only TLS checks carry the session's buffers on their stack.
     TlsSession session;
-    TlsStart start = StartTls(&session, &run->connection, host);
+    TlsStart start = StartTls(&session, &run->connection, server);
     if (start == TLS_READY) {
         ByteStream secure;
         TlsStream(&secure, &session);
         StartReplies(&run->reader, &secure);
         TalkPop3(run, credentials);
-    } else if (start == TLS_SILENT) {
-        SetFailure(run, CHECK_FAILED, textNoAnswer);
-    } else if (start == TLS_CERTIFICATE_REJECTED) {
-        SetFailure(run, CHECK_FAILED, textCertificateRejected);
+        if (session.broken != TLS_READY && !run->reported)
+            SetTlsFailure(run, session.broken);
     } else {
-        SetFailure(run, CHECK_FAILED, textTlsFailed);
+        SetTlsFailure(run, start);
     }
     EndTls(&session);
 }
@@ -246,7 +261,7 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
         // trickles, cannot hold the check run for ever.
         StartPlain(&run.connection, connection, run.timeoutMs, run.deadlineMs);
         if (server.tls) {
-            TalkPop3OverTls(&run, server.host, credentials);
+            TalkPop3OverTls(&run, &server, credentials);
         } else {
             ByteStream plain;
             PlainStream(&plain, &run.connection);

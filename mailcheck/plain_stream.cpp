@@ -16,8 +16,52 @@ void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int d
     connection->timeoutMs = timeoutMs;
     connection->deadline = GetTickCount() + (DWORD)deadlineMs;
     connection->waitMs = 0;
+    connection->sendWaitMs = 0;
     connection->timedOut = 0;
     connection->expired = 0;
+}
+
+// Milliseconds left, 0 once the deadline has passed (and marked).
+int TimeLeftPlain(PlainConnection *connection)
+{
+    int left = TimeLeft(connection);
+    if (left > 0)
+        return left;
+    connection->timedOut = connection->expired = 1;
+    return 0;
+}
+
+// Sets the socket option name to the shorter of the time-out and left,
+// when it differs from *current.
+static void SetWait(PlainConnection *connection, int name, int left, int *current)
+{
+    int wait = left < connection->timeoutMs ? left : connection->timeoutMs;
+    if (wait == *current)
+        return;
+    DWORD waitValue = (DWORD)wait;
+    setsockopt(connection->socket, SOL_SOCKET, name, (const char *)&waitValue, sizeof waitValue);
+    *current = wait;
+}
+
+// Sends in as many calls as the socket takes. A server that stops reading
+// fills the socket's buffers; the send time-out keeps that from holding the
+// check run past the deadline.
+int SendPlain(PlainConnection *connection, const char *bytes, int length)
+{
+    while (length > 0) {
+        int left = TimeLeftPlain(connection);
+        if (left == 0)
+            return 0;
+        SetWait(connection, SO_SNDTIMEO, left, &connection->sendWaitMs);
+        int sent = send(connection->socket, bytes, length, 0);
+        if (sent <= 0) {
+            TimeLeftPlain(connection);
+            return 0;
+        }
+        bytes += sent;
+        length -= sent;
+    }
+    return 1;
 }
 
 // One recv; a close, a failure and a time-out all count as 0.
@@ -30,13 +74,7 @@ int ReceivePlain(PlainConnection *connection, char *buffer, int capacity)
     }
     // The socket waits for the time-out, or for what is left of the
     // session if that is shorter; it is told only when the wait changes.
-    int wait = left < connection->timeoutMs ? left : connection->timeoutMs;
-    if (wait != connection->waitMs) {
-        DWORD waitValue = (DWORD)wait;
-        setsockopt(connection->socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&waitValue,
-                   sizeof waitValue);
-        connection->waitMs = wait;
-    }
+    SetWait(connection, SO_RCVTIMEO, left, &connection->waitMs);
     int got = recv(connection->socket, buffer, capacity, 0);
     if (got > 0)
         return got;
@@ -52,10 +90,11 @@ static int PlainStreamReceive(void *context, char *buffer, int capacity)
     return ReceivePlain((PlainConnection *)context, buffer, capacity);
 }
 
-// One send, whose result is not examined.
+// The plain stream's send, bounded like every other; its result is not
+// examined.
 static void PlainStreamSend(void *context, const char *bytes, int length)
 {
-    send(((PlainConnection *)context)->socket, bytes, length, 0);
+    SendPlain((PlainConnection *)context, bytes, length);
 }
 
 // Makes stream read and write straight through connection.

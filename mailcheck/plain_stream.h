@@ -14,6 +14,7 @@ struct PlainConnection {
     int timeoutMs;   // longest wait for the next bytes
     DWORD deadline;  // GetTickCount() value at which the session is over
     int waitMs;      // the receive time-out the socket has now
+    int sendWaitMs;  // the send time-out the socket has now
     int timedOut;    // the last receive got nothing in time
     int expired;     // set once a receive has run into the deadline
 };
@@ -26,6 +27,15 @@ void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int d
 // when the peer closed, the socket failed or time ran out (timedOut says
 // which).
 int ReceivePlain(PlainConnection *connection, char *buffer, int capacity);
+
+// Sends all length bytes, each send bounded by the time-out and the
+// deadline. Returns 0 when the socket failed or time ran out first (then
+// expired says whether the deadline passed).
+int SendPlain(PlainConnection *connection, const char *bytes, int length);
+
+// Milliseconds left until the deadline; 0 once it has passed, which marks
+// the connection expired as a receive past it would.
+int TimeLeftPlain(PlainConnection *connection);
 
 // Makes stream read and write straight through connection.
 void PlainStream(ByteStream *stream, PlainConnection *connection);

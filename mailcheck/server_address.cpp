@@ -52,8 +52,33 @@ static int SplitHostPort(const char *text, ServerAddress *address)
     return 1;
 }
 
-// Reads the field into address; returns 0 when it cannot be read.
-int ParseServerAddress(const char *field, ServerAddress *address)
+// Reads four dotted decimal parts of 0..255 that make up all of text.
+static int ReadIpv4(const char *text, unsigned char *bytes)
+{
+    for (int part = 0; part < 4; part++) {
+        int value = 0, digits = 0;
+        for (; *text >= '0' && *text <= '9' && digits < 3; text++, digits++)
+            value = value * 10 + (*text - '0');
+        if (digits == 0 || value > 255 || *text != (part < 3 ? '.' : 0))
+            return 0;
+        bytes[part] = (unsigned char)value;
+        text++;
+    }
+    return 1;
+}
+
+// Fills in the name for TLS and whether the host is an IPv4 address.
+static void NameForTls(ServerAddress *address)
+{
+    size_t length = strlen(address->host);
+    memcpy(address->tlsName, address->host, length + 1);
+    if (length > 1 && address->tlsName[length - 1] == '.')
+        address->tlsName[length - 1] = 0;
+    address->isIpv4 = ReadIpv4(address->tlsName, address->ipv4);
+}
+
+// Reads the field's host, port and scheme; returns 0 when it cannot.
+static int ReadAddress(const char *field, ServerAddress *address)
 {
     size_t fieldLength = strnlen(field, SERVER_NAME_SIZE);
     address->host[0] = 0;
@@ -77,5 +102,16 @@ int ParseServerAddress(const char *field, ServerAddress *address)
     if (!SplitHostPort(field, address))
         return 0;
     address->tls = address->port == POP3S_PORT;
+    return 1;
+}
+
+// Reads the field into address; returns 0 when it cannot be read.
+int ParseServerAddress(const char *field, ServerAddress *address)
+{
+    address->tlsName[0] = 0;
+    address->isIpv4 = 0;
+    if (!ReadAddress(field, address))
+        return 0;
+    NameForTls(address);
     return 1;
 }

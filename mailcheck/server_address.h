@@ -9,7 +9,10 @@
 #define POP3S_PORT  995
 
 struct ServerAddress {
-    char host[SERVER_NAME_SIZE];
+    char host[SERVER_NAME_SIZE];     // looked up as typed
+    char tlsName[SERVER_NAME_SIZE];  // host without one trailing dot
+    unsigned char ipv4[4];           // the address, when host is one
+    int isIpv4;                      // host is a dotted IPv4 address
     int port;
     int tls;
 };
@@ -18,7 +21,8 @@ struct ServerAddress {
 // "host:port" (TLS when the port is 995), "pop3s://host[:port]" (TLS, 995
 // by default) or "pop3://host[:port]" (plain, 110 by default). Returns 0
 // for an unknown scheme, an empty host, a port outside 1..65535 or text
-// after the port.
+// after the port. The name a TLS server is asked for and checked against
+// drops one trailing dot, which SNI does not allow.
 int ParseServerAddress(const char *field, ServerAddress *address);
 
 #endif

@@ -13,9 +13,14 @@
 #define TLS_ALERT_RECORD     0x15
 #define TLS_HANDSHAKE_RECORD 0x16
 
+// Supplied credentials, none here: without the flag, Windows stops the
+// handshake with SEC_I_INCOMPLETE_CREDENTIALS whenever the server asks for a
+// client certificate, even one it does not require.
 #define HANDSHAKE_FLAGS \
     (ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY | \
-     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM)
+     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS)
+// What a completed handshake must give, or nothing is sent in it.
+#define NEEDED_ATTRIBUTES (ISC_RET_CONFIDENTIALITY | ISC_RET_STREAM)
 // The certificate is checked by the program itself, the same way on every
 // Windows and on Wine, whose Schannel checks nothing.
 #define CREDENTIAL_FLAGS \
@@ -51,26 +56,13 @@ static int AcquireCredentials(TlsSession *session, int newest)
     return session->haveCredentials;
 }
 
-// Sends all length bytes; returns 0 if the socket fails first.
-static int SendAll(SOCKET socket, const char *bytes, int length)
-{
-    while (length > 0) {
-        int sent = send(socket, bytes, length, 0);
-        if (sent <= 0)
-            return 0;
-        bytes += sent;
-        length -= sent;
-    }
-    return 1;
-}
-
 // Sends a token Schannel made, if any, and frees it.
 static int SendToken(TlsSession *session, SecBuffer *token)
 {
     int sent = 1;
     if (token->pvBuffer != NULL) {
         if (token->cbBuffer > 0)
-            sent = SendAll(session->raw->socket, (const char *)token->pvBuffer, (int)token->cbBuffer);
+            sent = SendPlain(session->raw, (const char *)token->pvBuffer, (int)token->cbBuffer);
         FreeContextBuffer(token->pvBuffer);
         token->pvBuffer = NULL;
     }
@@ -112,11 +104,18 @@ void KeepExtra(TlsSession *session, const SecBuffer *buffers, int count)
     session->incomingLength = (int)extra;
 }
 
+// The name sent to the server: none for an address, which SNI forbids.
+static SEC_CHAR *TargetName(TlsSession *session)
+{
+    return session->isIpv4 ? NULL : session->host;
+}
+
 // Feeds the server's handshake bytes to Schannel and sends its answers until
 // the handshake is complete. With callFirst the held bytes go in at once,
 // even none; else the server is waited for when nothing is held.
 TlsStart ContinueHandshake(TlsSession *session, int callFirst)
 {
+    int credentialsAsked = 0;
     for (;;) {
         if (session->incomingLength == 0 && !callFirst && !ReceiveCiphertext(session))
             return session->timedOut ? TLS_SILENT : TLS_HANDSHAKE_FAILED;
@@ -128,11 +127,20 @@ TlsStart ContinueHandshake(TlsSession *session, int callFirst)
         SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
         ULONG attributes = 0;
         SECURITY_STATUS status =
-            InitializeSecurityContextA(&session->credentials, &session->context, session->host, HANDSHAKE_FLAGS,
-                                       0, 0, &inDesc, 0, NULL, &outDesc, &attributes, NULL);
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            InitializeSecurityContextA(&session->credentials, &session->context, TargetName(session),
+                                       HANDSHAKE_FLAGS, 0, 0, &inDesc, 0, &session->context, &outDesc,
+                                       &attributes, NULL);
+        if (status == SEC_E_INCOMPLETE_MESSAGE || status == SEC_I_INCOMPLETE_CREDENTIALS) {
             if (out[0].pvBuffer != NULL)
                 FreeContextBuffer(out[0].pvBuffer);
+            // The server asked for a client certificate: go on without one,
+            // from the same bytes, once per handshake.
+            if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+                if (credentialsAsked++)
+                    return TLS_HANDSHAKE_FAILED;
+                callFirst = 1;
+                continue;
+            }
             if (!ReceiveCiphertext(session))
                 return session->timedOut ? TLS_SILENT : TLS_HANDSHAKE_FAILED;
             continue;
@@ -144,9 +152,25 @@ TlsStart ContinueHandshake(TlsSession *session, int callFirst)
         if (!sent)
             return TLS_HANDSHAKE_FAILED;
         KeepExtra(session, in, 2);
-        if (status == SEC_E_OK)
+        if (status == SEC_E_OK) {
+            session->attributes = attributes;
             return TLS_READY;
+        }
     }
+}
+
+// Checks the server's certificate and the stream sizes the outgoing buffer
+// must hold.
+TlsStart CheckHandshake(TlsSession *session)
+{
+    TlsStart certificate = CheckServerCertificate(session);
+    if (certificate != TLS_READY)
+        return certificate;
+    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) != SEC_E_OK ||
+        session->sizes.cbHeader + session->sizes.cbTrailer >= TLS_OUTGOING_SIZE ||
+        session->sizes.cbMaximumMessage == 0)
+        return TLS_HANDSHAKE_FAILED;
+    return TLS_READY;
 }
 
 // Makes the client's first handshake message, asking for TLS 1.2 and 1.3
@@ -163,8 +187,8 @@ static int MakeHello(TlsSession *session, SecBuffer *hello)
         hello->BufferType = SECBUFFER_TOKEN;
         hello->pvBuffer = NULL;
         SECURITY_STATUS status =
-            InitializeSecurityContextA(&session->credentials, NULL, session->host, HANDSHAKE_FLAGS, 0, 0, NULL, 0,
-                                       &session->context, &outDesc, &attributes, NULL);
+            InitializeSecurityContextA(&session->credentials, NULL, TargetName(session), HANDSHAKE_FLAGS, 0, 0,
+                                       NULL, 0, &session->context, &outDesc, &attributes, NULL);
         if (status == SEC_I_CONTINUE_NEEDED) {
             session->haveContext = 1;
             return 1;
@@ -178,18 +202,23 @@ static int MakeHello(TlsSession *session, SecBuffer *hello)
     return 0;
 }
 
-// Shakes hands on socket and checks the server's certificate for host.
-TlsStart StartTls(TlsSession *session, PlainConnection *raw, const char *host)
+// Shakes hands on socket and checks the server's certificate.
+TlsStart StartTls(TlsSession *session, PlainConnection *raw, const ServerAddress *server)
 {
     session->raw = raw;
     session->haveCredentials = 0;
     session->haveContext = 0;
+    session->attributes = 0;
+    session->renegotiations = 0;
+    session->broken = TLS_READY;
     session->ended = 0;
     session->timedOut = 0;
     session->incomingLength = 0;
     session->plainStart = 0;
     session->plainLength = 0;
-    CopyTextCut(session->host, sizeof session->host, host);
+    CopyTextCut(session->host, sizeof session->host, server->tlsName);
+    session->isIpv4 = server->isIpv4;
+    memcpy(session->ipv4, server->ipv4, sizeof session->ipv4);
 
     SecBuffer hello;
     if (!MakeHello(session, &hello) || !SendToken(session, &hello))
@@ -203,17 +232,14 @@ TlsStart StartTls(TlsSession *session, PlainConnection *raw, const char *host)
     TlsStart start = ContinueHandshake(session, 1);
     if (start != TLS_READY)
         return start;
-    if (!ServerCertificateTrusted(&session->context, session->host))
-        return TLS_CERTIFICATE_REJECTED;
-    if (QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) != SEC_E_OK ||
-        session->sizes.cbHeader + session->sizes.cbTrailer >= TLS_OUTGOING_SIZE ||
-        session->sizes.cbMaximumMessage == 0)
+    // Checked once: a renegotiation keeps the protections the session has.
+    if ((session->attributes & NEEDED_ATTRIBUTES) != NEEDED_ATTRIBUTES)
         return TLS_HANDSHAKE_FAILED;
-    return TLS_READY;
+    return CheckHandshake(session);
 }
 
-// Sends close_notify, without waiting for the server's, and frees the
-// context and credentials.
+// Sends close_notify, without waiting for the server's, frees the context
+// and credentials, and wipes every buffer the session held.
 void EndTls(TlsSession *session)
 {
     if (session->haveContext) {
@@ -225,8 +251,9 @@ void EndTls(TlsSession *session)
             SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
             ULONG attributes = 0;
             SECURITY_STATUS status =
-                InitializeSecurityContextA(&session->credentials, &session->context, session->host,
-                                           HANDSHAKE_FLAGS, 0, 0, NULL, 0, NULL, &outDesc, &attributes, NULL);
+                InitializeSecurityContextA(&session->credentials, &session->context, TargetName(session),
+                                           HANDSHAKE_FLAGS, 0, 0, NULL, 0, &session->context, &outDesc,
+                                           &attributes, NULL);
             if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)
                 SendToken(session, &out[0]);
             else if (out[0].pvBuffer != NULL)
@@ -235,8 +262,7 @@ void EndTls(TlsSession *session)
         DeleteSecurityContext(&session->context);
         session->haveContext = 0;
     }
-    if (session->haveCredentials) {
+    if (session->haveCredentials)
         FreeCredentialsHandle(&session->credentials);
-        session->haveCredentials = 0;
-    }
+    SecureZeroMemory(session, sizeof *session);
 }

@@ -4,6 +4,26 @@
 
 #include <string.h>
 
+// Runs the handshake the server asked for again, at most
+// TLS_MOST_RENEGOTIATIONS times a session, and checks what it gave as at the
+// start: Schannel validates nothing here, and a TLS 1.2 renegotiation may
+// bring any certificate. A failure ends the session, drops any plaintext
+// held and keeps what broke it for the report.
+static void Renegotiate(TlsSession *session)
+{
+    TlsStart result = TLS_HANDSHAKE_FAILED;
+    if (++session->renegotiations <= TLS_MOST_RENEGOTIATIONS) {
+        result = ContinueHandshake(session, 1);
+        if (result == TLS_READY)
+            result = CheckHandshake(session);
+    }
+    if (result != TLS_READY) {
+        session->broken = result;
+        session->ended = 1;
+        session->plainLength = 0;
+    }
+}
+
 // Decrypts the first record held. Returns 0 when more ciphertext is needed
 // first, 1 when a record was taken (its plaintext, perhaps none, is held).
 static int DecryptHeld(TlsSession *session)
@@ -34,14 +54,15 @@ static int DecryptHeld(TlsSession *session)
         session->plainLength = (int)buffers[i].cbBuffer;
     }
     KeepExtra(session, buffers, 4);
-    // The server's close_notify; Wine gives SEC_E_OK with no data instead,
-    // and the close of the connection that follows ends the stream there.
+    // The server's close_notify, with the plaintext that came before it;
+    // Wine gives SEC_E_OK with no data instead, and the close of the
+    // connection that follows ends the stream there.
     if (status == SEC_I_CONTEXT_EXPIRED)
         session->ended = 1;
     // Windows hands TLS 1.3 session tickets over this way: the handshake
-    // goes on with the bytes behind the record, as often as it comes.
-    if (status == SEC_I_RENEGOTIATE && ContinueHandshake(session, 1) != TLS_READY)
-        session->ended = 1;
+    // goes on with the bytes behind the record.
+    if (status == SEC_I_RENEGOTIATE)
+        Renegotiate(session);
     return 1;
 }
 
@@ -63,10 +84,14 @@ static int TlsReceive(void *context, char *buffer, int capacity)
     return count;
 }
 
-// Sends length bytes as records of the size the session allows.
+// Sends length bytes as records of the size the session allows; nothing
+// once the session has ended. The plaintext never outlives its record in
+// the outgoing buffer, whether EncryptMessage worked or not.
 static void TlsSend(void *context, const char *bytes, int length)
 {
     TlsSession *session = (TlsSession *)context;
+    if (session->ended)
+        return;
     int header = (int)session->sizes.cbHeader;
     int trailer = (int)session->sizes.cbTrailer;
     int most = TLS_OUTGOING_SIZE - header - trailer;
@@ -80,14 +105,19 @@ static void TlsSend(void *context, const char *bytes, int length)
                                 {(ULONG)trailer, SECBUFFER_STREAM_TRAILER, session->outgoing + header + chunk},
                                 {0, SECBUFFER_EMPTY, NULL}};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
-        if (EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK)
-            return;
+        int sealed = EncryptMessage(&session->context, 0, &desc, 0) == SEC_E_OK;
         int total = (int)(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
-        for (int at = 0; at < total;) {
-            int sent = send(session->raw->socket, session->outgoing + at, total - at, 0);
-            if (sent <= 0)
-                return;
-            at += sent;
+        if (!sealed || total > TLS_OUTGOING_SIZE) {
+            SecureZeroMemory(session->outgoing, sizeof session->outgoing);
+            session->broken = TLS_HANDSHAKE_FAILED;
+            session->ended = 1;
+            return;
+        }
+        int sent = SendPlain(session->raw, session->outgoing, total);
+        SecureZeroMemory(session->outgoing, sizeof session->outgoing);
+        if (!sent) {
+            session->ended = 1;
+            return;
         }
         bytes += chunk;
         length -= chunk;

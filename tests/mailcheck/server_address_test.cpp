@@ -16,6 +16,8 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         std::string host;
         int port;
         bool tls;
+        std::string tlsName = "";  // "": the host itself
+        bool isIpv4 = false;
     } rows[] = {
         {"pop.example.jp", true, "pop.example.jp", 110, false},
         {"", true, "", 110, false},
@@ -29,6 +31,12 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         {"POP3S://pop.gmail.com", true, "pop.gmail.com", 995, true},
         {"pop3://pop.example.jp", true, "pop.example.jp", 110, false},
         {"pop3://pop.example.jp:995", true, "pop.example.jp", 995, false},
+        // One trailing dot is looked up, but neither sent nor checked.
+        {"pop.gmail.com.:995", true, "pop.gmail.com.", 995, true, "pop.gmail.com"},
+        {"192.0.2.7:995", true, "192.0.2.7", 995, true, "", true},
+        {"192.0.2.7.:995", true, "192.0.2.7.", 995, true, "192.0.2.7", true},
+        {"192.0.2.256:995", true, "192.0.2.256", 995, true},
+        {"192.0.2:995", true, "192.0.2", 995, true},
         {"imap://pop.example.jp", false, "", 0, false},
         {"pop.example.jp:0", false, "", 0, false},
         {"pop.example.jp:65536", false, "", 0, false},
@@ -51,6 +59,8 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         EXPECT_EQ(std::string(address.host), row.host);
         EXPECT_EQ(address.port, row.port);
         EXPECT_EQ(address.tls != 0, row.tls);
+        EXPECT_EQ(std::string(address.tlsName), row.tlsName.empty() ? row.host : row.tlsName);
+        EXPECT_EQ(address.isIpv4 != 0, row.isIpv4);
     }
 }
 

@@ -96,3 +96,15 @@ add_test(NAME mailcheck_tls_scripted
   COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/tls_scripted.py ${CMAKE_BINARY_DIR}
           $<TARGET_FILE:check_probe> ${mailcheck_tls_certs})
 set_tests_properties(mailcheck_tls_scripted PROPERTIES TIMEOUT 180 FIXTURES_REQUIRED mailcheck_tls_ca)
+
+# Schannel and CryptoAPI steered through the import table into the paths
+# only Windows takes, against the same Dovecot.
+tolvaran_test(mailcheck_tls_calls_tests
+  mailcheck/tls_calls_test.cpp
+  mailcheck/import_hook.cpp
+  mailcheck/report_window.cpp
+  test_support.cpp
+)
+set_tests_properties(mailcheck_tls_calls_tests PROPERTIES
+  FIXTURES_REQUIRED "mailcheck_tls_ca;mailcheck_tls_dovecot"
+  ENVIRONMENT "TOLVARAN_TLS_CERTS=${mailcheck_tls_certs}")

@@ -90,23 +90,29 @@ class Peer:
             pass
 
 
-def play_session(peer, lines):
+def play_session(peer, lines, records=1):
     for i, line in enumerate(lines):
         if i % 2 == 0:
-            peer.send(line)
+            # A reply in several records goes out in one segment.
+            step = -(-len(line) // records)
+            for at in range(0, len(line), step):
+                peer.tls.write(line[at:at + step])
+            peer.flush()
         else:
             peer.read_to(len(peer.received) + len(line))
 
 
-def tls_row(cert, segment=None, greet_with_flight=False, end="close_notify"):
+def tls_row(cert, segment=None, greet_with_flight=False, end="close_notify", records=1, show_sni=False):
     def play(conn, contexts):
         peer = Peer(conn, contexts[cert], segment)
         try:
             peer.handshake(flush_last=not greet_with_flight)
+            if show_sni and getattr(peer.tls, "sni", None) is not None:
+                peer.received += b"<sni %s>" % peer.tls.sni.encode()
             if end == "drain":
                 peer.drain()
                 return peer.received
-            play_session(peer, SESSION if end == "close_notify" else LOGIN)
+            play_session(peer, SESSION if end == "close_notify" else LOGIN, records)
             if end == "close_notify":
                 peer.drain()
         except (EOFError, ssl.SSLError, OSError):
@@ -166,7 +172,8 @@ def drain_raw(conn):
         pass
 
 
-# name, play, timeout of the check run, status, text, plaintext the client sent
+# name, play, timeout of the check run, status, text, plaintext the client
+# sent[, host: "localhost" unless given]
 ROWS = [
     ("certificate from an unknown CA", tls_row("unknownca", end="drain"), 10000, CHECK_FAILED, BAD_CERTIFICATE, CLOSE_NOTIFY),
     ("leaf without its intermediate", tls_row("partial", end="drain"), 10000, CHECK_FAILED, BAD_CERTIFICATE, CLOSE_NOTIFY),
@@ -183,8 +190,20 @@ ROWS = [
      " 3 件の新着メールがあります ", SESSION_SENT),
     ("close without close_notify after STAT", tls_row("good", end="close"), 10000, CHECK_NEW_MAIL,
      " 3 件の新着メールがあります ", b"USER alice\r\nPASS secret\r\nstat\r\n"),
+    ("server asks for an optional client certificate", tls_row("optional"), 10000, CHECK_NEW_MAIL,
+     " 3 件の新着メールがあります ", SESSION_SENT),
+    ("every reply in three records of one segment", tls_row("good", records=3), 10000, CHECK_NEW_MAIL,
+     " 3 件の新着メールがあります ", SESSION_SENT),
+    ("IPv4 address: no SNI, the certificate's IP entry", tls_row("ipaddr", show_sni=True), 10000, CHECK_NEW_MAIL,
+     " 3 件の新着メールがあります ", SESSION_SENT, "127.0.0.1"),
+    ("IPv4 address the certificate does not hold", tls_row("good", end="drain", show_sni=True), 10000,
+     CHECK_FAILED, BAD_CERTIFICATE, CLOSE_NOTIFY, "127.0.0.1"),
 ]
 FIRST_PORT = 11001
+
+
+def note_sni(tls, name, context):
+    tls.sni = name
 
 
 def serve(listener, play, contexts, result):
@@ -202,13 +221,18 @@ def serve(listener, play, contexts, result):
 def main():
     build_dir, probe, cert_dir = sys.argv[1:4]
     contexts = {}
-    for name in ("good", "partial", "wrongname", "expired", "unknownca", "selfsigned"):
+    for name in ("good", "partial", "wrongname", "expired", "unknownca", "selfsigned", "ipaddr", "optional"):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(os.path.join(cert_dir, name + ".pem"), os.path.join(cert_dir, name + ".key"))
+        pem = "good" if name == "optional" else name
+        context.load_cert_chain(os.path.join(cert_dir, pem + ".pem"), os.path.join(cert_dir, pem + ".key"))
+        context.sni_callback = note_sni
         contexts[name] = context
+    # Asks for a client certificate and goes on without one.
+    contexts["optional"].verify_mode = ssl.CERT_OPTIONAL
+    contexts["optional"].load_verify_locations(os.path.join(cert_dir, "good.pem"))
 
     servers, args = [], []
-    for i, (name, play, timeout_ms, *_rest) in enumerate(ROWS):
+    for i, (name, play, timeout_ms, *rest) in enumerate(ROWS):
         listener = socket.socket()
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         listener.bind(("127.0.0.1", FIRST_PORT + i))
@@ -218,7 +242,8 @@ def main():
         thread = threading.Thread(target=serve, args=(listener, play, contexts, result))
         thread.start()
         servers.append((listener, thread, result))
-        args += ["pop3s://localhost:%d" % (FIRST_PORT + i), str(timeout_ms)]
+        host = rest[3] if len(rest) > 3 else "localhost"
+        args += ["pop3s://%s:%d" % (host, FIRST_PORT + i), str(timeout_ms)]
 
     wine_exec = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-exec")
     run = subprocess.run([wine_exec, build_dir, probe, "alice", "secret"] + args,
@@ -232,7 +257,7 @@ def main():
     if run.returncode != 0 or len(lines) != len(ROWS):
         print("check_probe failed (%d):\n%s" % (run.returncode, run.stdout.decode("latin-1")))
         return 1
-    for (name, _, _, status, text, sent), line, (_, thread, result) in zip(ROWS, lines, servers):
+    for (name, _, _, status, text, sent, *_), line, (_, thread, result) in zip(ROWS, lines, servers):
         got_status, reports, hex_text = (line.split(" ") + [""])[:3]
         got = (int(got_status), int(reports), bytes.fromhex(hex_text).decode("cp932"), result.get("sent"))
         want = (status, 1, text, sent)
