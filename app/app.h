@@ -27,6 +27,11 @@ void UpdateTrayIcon(void);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 
+// Icons at the sizes of the system's DPI (app/tray_image.cpp).
+HICON LoadIconAtSize(HINSTANCE instance, int id, int size);
+HICON LoadTrayImage(int iconId);
+int TrayImageId(void);
+
 // The tray menu and the double-click launch (app/tray_menu.cpp).
 int ShowTrayMenu(HWND hwnd);
 void LaunchProgram(HWND hwnd);
