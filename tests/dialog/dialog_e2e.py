@@ -134,7 +134,7 @@ class DialogEndToEnd(unittest.TestCase):
         tray holds an icon, and a running program sees the change only when
         Wine next refreshes its display settings, which the start of another
         program does. Waits until a fresh program sees the taskbar row gone."""
-        full = (0, 0) + harness.DESKTOP_SIZE
+        full = (0, 0) + self.desk.size
         work = harness.wait_until(lambda: self.probe(0).work != full, 10, 0.2)
         self.assertIsNotNone(work, "the taskbar never left the work area")
 
