@@ -99,7 +99,8 @@ def take(build_dir, outdir, dpi):
         corner = (width - desk.scaled(96), height - desk.scaled(24), width, height)
         for name, address, mode, count, kind in cases:
             stub = desk.start_pop3_stub(address, mode, count) if mode else None
-            exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret")
+            exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret",
+                             minutes=5, program="C:\\mail\\mailer.exe", parameters="-n")
             proc = desk.start_program(exe)
             # The first check is under way (silent server) or has reported.
             if mode == "silent":
