@@ -45,7 +45,7 @@ static int RunMessageLoop(void)
 
 // Loads the common controls the manifest asks for (version 6, which draws
 // the dialog's buttons and edit boxes in the current theme).
-static void InitCommonControlsOnce(void)
+static void StartCommonControls(void)
 {
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = sizeof controls;
@@ -58,7 +58,7 @@ static void InitCommonControlsOnce(void)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     hInstance = instance;
-    InitCommonControlsOnce();
+    StartCommonControls();
     if (!TakeInstanceGuard())
         return 0;
     if (!RegisterMainClass(instance))
