@@ -49,6 +49,11 @@ void StopRecoveryTimers(HWND hwnd);
 void StartNetworkWatch(HWND hwnd);
 void StopNetworkWatch(void);
 
+// Icons at the sizes of the system's DPI (app/tray_image.cpp).
+HICON LoadIconAtSize(HINSTANCE instance, int id, int size);
+HICON LoadTrayImage(int iconId);
+int TrayImageId(void);
+
 // The tray menu and the double-click launch (app/tray_menu.cpp).
 int ShowTrayMenu(HWND hwnd);
 void LaunchProgram(HWND hwnd);

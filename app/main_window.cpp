@@ -17,12 +17,12 @@ ATOM RegisterMainClass(HINSTANCE instance)
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = 0;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hIcon = LoadIconAtSize(instance, IDI_APP, GetSystemMetrics(SM_CXICON));
     windowClass.hCursor = NULL;
     windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     windowClass.lpszMenuName = NULL;
     windowClass.lpszClassName = mainClassName;
-    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    windowClass.hIconSm = LoadIconAtSize(instance, IDI_APP, GetSystemMetrics(SM_CXSMICON));
     return RegisterClassExA(&windowClass);
 }
 

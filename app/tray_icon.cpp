@@ -27,7 +27,7 @@ void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
     data->uID = TRAY_ICON_UID;
     data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data->uCallbackMessage = WM_TRAYNOTIFY;
-    data->hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_APP));
+    data->hIcon = LoadTrayImage(IDI_APP);
     CopyTextCut(data->szTip, TRAY_TIP_SIZE, initialTip);
     Shell_NotifyIconA(NIM_ADD, data);
 }
@@ -35,7 +35,7 @@ void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
 // Puts the icon resource iconId into the record (shown by the next update).
 void SetTrayIcon(int iconId)
 {
-    trayData.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(iconId));
+    trayData.hIcon = LoadTrayImage(iconId);
 }
 
 // Copies text into the record's tooltip, cut whole-character at 63 bytes.
@@ -50,9 +50,11 @@ void UpdateTrayIcon(void)
     Shell_NotifyIconA(NIM_MODIFY, &trayData);
 }
 
-// Adds the entry again, as it is now, after the shell has lost it in a restart.
+// Adds the entry again, as it is now, after the shell has lost it in a
+// restart; the image is loaded afresh, as the scale may have changed too.
 void RestoreTrayIcon(void)
 {
+    trayData.hIcon = LoadTrayImage(TrayImageId());
     Shell_NotifyIconA(NIM_ADD, &trayData);
 }
 

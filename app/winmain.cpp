@@ -2,6 +2,8 @@
 // and the message loop.
 #include "app/app.h"
 
+#include <commctrl.h>
+
 #include "settings/settings.h"
 
 // Held for the whole run; the guard ends with the process.
@@ -41,10 +43,22 @@ static int RunMessageLoop(void)
     return (int)message.wParam;
 }
 
+// Loads the common controls the manifest asks for (version 6, which draws
+// the dialog's buttons and edit boxes in the current theme).
+static void StartCommonControls(void)
+{
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    // Without it the dialog still works, in the classic look.
+    InitCommonControlsEx(&controls);
+}
+
 // The program: every start-up failure ends it quietly with exit code 0.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     hInstance = instance;
+    StartCommonControls();
     if (!TakeInstanceGuard())
         return 0;
     if (!RegisterMainClass(instance))

@@ -39,12 +39,22 @@ static void ReadField(HWND dialog, int id, char *dest, size_t capacity)
     SecureZeroMemory(text, sizeof text);
 }
 
-// Puts the dialog's bottom right corner on the bottom right of the work area.
+// Puts the dialog's bottom right corner on the bottom right of the work area
+// of the monitor that holds it. The dialog is already laid out at that
+// monitor's DPI here, so its window rectangle is its real size.
 static void PlaceAtWorkAreaCorner(HWND dialog)
 {
+    MONITORINFO monitor = {};
     RECT work;
     RECT own;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    monitor.cbSize = sizeof monitor;
+    // On the primary monitor both calls give the same area on Windows, but
+    // Wine's taskbar takes its row out of the SPI_GETWORKAREA area only.
+    if (GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor) &&
+        !(monitor.dwFlags & MONITORINFOF_PRIMARY))
+        work = monitor.rcWork;
+    else
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     GetWindowRect(dialog, &own);
     int width = own.right - own.left;
     int height = own.bottom - own.top;

@@ -173,3 +173,34 @@ bool LeavesOnStack(void (*fn)(), const std::string &bytes)
     CallBelow(fn);
     return std::search(low, high, bytes.begin(), bytes.end()) != high;
 }
+
+std::string IconPixels(HICON icon, int *width)
+{
+    *width = 0;
+    ICONINFO info = {};
+    if (icon == NULL || !GetIconInfo(icon, &info))
+        return std::string();
+    std::string pixels;
+    BITMAP bitmap = {};
+    if (info.hbmColor != NULL && GetObjectA(info.hbmColor, sizeof bitmap, &bitmap)) {
+        BITMAPINFO format = {};
+        format.bmiHeader.biSize = sizeof format.bmiHeader;
+        format.bmiHeader.biWidth = bitmap.bmWidth;
+        format.bmiHeader.biHeight = -bitmap.bmHeight;  // top-down
+        format.bmiHeader.biPlanes = 1;
+        format.bmiHeader.biBitCount = 32;
+        format.bmiHeader.biCompression = BI_RGB;
+        pixels.resize((size_t)bitmap.bmWidth * bitmap.bmHeight * 4);
+        HDC screen = GetDC(NULL);
+        if (GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, &pixels[0], &format,
+                      DIB_RGB_COLORS) == bitmap.bmHeight)
+            *width = bitmap.bmWidth;
+        else
+            pixels.clear();
+        ReleaseDC(NULL, screen);
+    }
+    DeleteObject(info.hbmMask);
+    if (info.hbmColor != NULL)
+        DeleteObject(info.hbmColor);
+    return pixels;
+}

@@ -43,5 +43,8 @@ struct ImmutableFile {
 bool LeavesOnStack(void (*fn)(), const std::string &bytes);
 // Runs a program to its end and returns its exit code (-1 if it cannot start).
 int RunProgram(const std::string &commandLine, DWORD timeoutMs);
+// The colour pixels of an icon as 32-bit BGRA rows, top row first, and its
+// width; empty (width 0) when it has none to read.
+std::string IconPixels(HICON icon, int *width);
 
 #endif

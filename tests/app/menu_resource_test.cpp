@@ -1,5 +1,6 @@
 // The tray menu as the resources carry it: the exact Unicode texts, the
-// commands and their order, and a pop-up title that is only a name.
+// commands and their order, and a pop-up title that is only a name; the
+// icons at every size the display scales ask for.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "resources/resource.h"
+#include "test_support.h"
 
 namespace {
 
@@ -100,6 +103,27 @@ TEST(TrayIconResources, EveryStatusIconLoads)
         DeleteObject(info.hbmMask);
         if (info.hbmColor)
             DeleteObject(info.hbmColor);
+    }
+}
+
+TEST(TrayIconResources, EverySizeHasItsOwnImageWithSoftEdges)
+{
+    HINSTANCE self = GetModuleHandleA(NULL);
+    for (int id : {IDI_APP, IDI_NO_MAIL, IDI_NEW_MAIL, IDI_CHECK_ERROR, IDI_AUTH_ERROR}) {
+        for (int size : {16, 20, 24, 32, 40, 48, 64}) {
+            SCOPED_TRACE("icon " + std::to_string(id) + " at " + std::to_string(size));
+            HICON icon = LoadIconAtSize(self, id, size);
+            int width = 0;
+            std::string pixels = IconPixels(icon, &width);
+            EXPECT_EQ(width, size);
+            // A picture drawn for this size has partly transparent edge
+            // pixels; a 16-colour image, or one stretched, has none.
+            int soft = 0;
+            for (size_t i = 3; i < pixels.size(); i += 4)
+                soft += pixels[i] != 0 && pixels[i] != '\xff';
+            EXPECT_GE(soft, size);
+            DestroyIcon(icon);
+        }
     }
 }
 

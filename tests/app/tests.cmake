@@ -36,3 +36,7 @@ add_test(NAME tls_e2e
           ${CMAKE_BINARY_DIR}/mailcheck-tls-certs)
 set_tests_properties(tls_e2e PROPERTIES TIMEOUT 300 RESOURCE_LOCK wineprefix_desktop
   FIXTURES_REQUIRED mailcheck_tls_ca)
+
+# The manifest each built exe carries, read back from the file: its own
+# processor, per-monitor DPI awareness and Common Controls 6.
+add_test(NAME exe_manifests COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/app/exe_manifest.py)

@@ -222,9 +222,15 @@ int WaitSeen(UINT message, size_t from, DWORD timeoutMs)
     return FindSeen(message, from);
 }
 
-HICON IconOf(int id)
+// Whether the tray shows icon resource id, loaded at the small-icon size.
+bool ShowsIcon(int id)
 {
-    return LoadIconA(hInstance, MAKEINTRESOURCEA(id));
+    int shown = 0, fresh = 0;
+    HICON icon = LoadIconAtSize(hInstance, id, GetSystemMetrics(SM_CXSMICON));
+    bool same = IconPixels(trayData.hIcon, &shown) == IconPixels(icon, &fresh) &&
+                shown == GetSystemMetrics(SM_CXSMICON) && fresh == shown;
+    DestroyIcon(icon);
+    return same;
 }
 
 // The notices the window asks the shell for, watched through the import
@@ -307,10 +313,16 @@ TEST_F(Tray, StartsWithClockIconThenChecksAtOnceAndHaltsAfterTimedFailure)
     EXPECT_EQ(trayData.uID, (UINT)TRAY_ICON_UID);
     EXPECT_EQ(trayData.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(trayData.uCallbackMessage, (UINT)WM_TRAYNOTIFY);
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_APP));
+    EXPECT_TRUE(ShowsIcon(IDI_APP));
     EXPECT_EQ(std::string(trayData.szTip), "Tolvaran");
     EXPECT_TRUE(TrayEntryExists());
     EXPECT_FALSE(IsWindowVisible(window));
+    // The class icons at the large and small sizes of the system's DPI.
+    int large = 0, small = 0;
+    IconPixels((HICON)GetClassLongPtrA(window, GCLP_HICON), &large);
+    IconPixels((HICON)GetClassLongPtrA(window, GCLP_HICONSM), &small);
+    EXPECT_EQ(large, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(small, GetSystemMetrics(SM_CXSMICON));
 
     // The 0 ms timer fires once the loop runs and starts a real check run,
     // whose report comes from the worker thread.
@@ -324,7 +336,7 @@ TEST_F(Tray, StartsWithClockIconThenChecksAtOnceAndHaltsAfterTimedFailure)
     ASSERT_GE(report, 0);
     EXPECT_TRUE(seen[report].fromOtherThread);
     EXPECT_EQ(seen[report].wParam, (WPARAM)CHECK_FAILED);
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_CHECK_ERROR));
+    EXPECT_TRUE(ShowsIcon(IDI_CHECK_ERROR));
 
     // A failed timed check stops automatic checks, short as the interval is.
     PumpFor(1000);
@@ -365,7 +377,7 @@ TEST_F(Tray, EachReportSetsIconTooltipAndSchedule)
         seen.clear();
         DWORD sent = GetTickCount();
         Report(c.status, c.text);
-        EXPECT_EQ(trayData.hIcon, IconOf(c.icon ? c.icon : IDI_APP));
+        EXPECT_TRUE(ShowsIcon(c.icon ? c.icon : IDI_APP));
         EXPECT_EQ(std::string(trayData.szTip), c.text);
         EXPECT_TRUE(TrayEntryExists());
 
@@ -420,7 +432,7 @@ TEST_F(Tray, ManualFailureLeavesARunningCountdownAlone)
     ASSERT_GE(report, 0);
     EXPECT_TRUE(seen[report].fromOtherThread);
     EXPECT_EQ(seen[report].wParam, (WPARAM)CHECK_FAILED);
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_CHECK_ERROR));
+    EXPECT_TRUE(ShowsIcon(IDI_CHECK_ERROR));
     EXPECT_EQ(FindSeen(WM_TIMER), -1);
 
     int timer = WaitSeen(WM_TIMER, 0, 8000);
@@ -433,10 +445,10 @@ TEST_F(Tray, NullTextKeepsTheTooltip)
     WaitForFirstFailure();
     Report(CHECK_NO_MAIL, noMailText);
     Report(CHECK_NEW_MAIL, NULL);
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_TRUE(ShowsIcon(IDI_NEW_MAIL));
     EXPECT_EQ(std::string(trayData.szTip), noMailText);
     Report(77, NULL);
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_TRUE(ShowsIcon(IDI_NEW_MAIL));
     EXPECT_EQ(std::string(trayData.szTip), noMailText);
 }
 
@@ -685,9 +697,14 @@ TEST_F(Tray, ShellRestartAddsTheEntryAgainWithItsCurrentIcon)
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
     ASSERT_FALSE(TrayEntryExists());
 
+    HICON before = trayData.hIcon;
     SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(TrayEntryExists());
-    EXPECT_EQ(trayData.hIcon, IconOf(IDI_NEW_MAIL));
+    EXPECT_TRUE(ShowsIcon(IDI_NEW_MAIL));
+    // Loaded afresh for the scale the restarted shell has; the old one is gone.
+    EXPECT_NE(trayData.hIcon, before);
+    ICONINFO info = {};
+    EXPECT_FALSE(GetIconInfo(before, &info));
     EXPECT_EQ(std::string(trayData.szTip), newMailText);
     // The entry re-added is the live one: updates reach it.
     Report(CHECK_NO_MAIL, noMailText);

@@ -4,13 +4,17 @@ tray menu, xdotool typing and clicks, against real Dovecots on 127.0.0.4
 and 127.0.0.150. Another program on the same Wine desktop (dialog_probe.exe)
 reads the dialog's controls and the work area from outside.
 
-    dialog_e2e.py BUILD_DIR [unittest arguments]
+    dialog_e2e.py BUILD_DIR [--dpi N] [unittest arguments]
+
+--dpi N runs the desktop at that display scale (Wine's LogPixels; 144 is
+150 %).
 
 With TOLVARAN_DIALOG_SCREENSHOT=PATH the picture of the dialog (as the
 README shows it) is also written to PATH; it always goes to
 BUILD_DIR/dialog.png.
 """
 
+import itertools
 import os
 import subprocess
 import sys
@@ -24,11 +28,17 @@ import harness  # noqa: E402
 SERVER = "127.0.0.4"
 OLD_SERVER = "127.0.0.150"
 BUILD_DIR = None
+DPI = 96
 pop3 = harness.pop3_sessions_module()
 
 IDOK, IDCANCEL = 1, 2
 IDC_SERVER, IDC_USER, IDC_PASSWORD, IDC_INTERVAL = 111, 112, 113, 114
 IDC_LAUNCH_PROGRAM, IDC_LAUNCH_PARAMETERS = 115, 116
+# Places in the template's order of its 18 controls: the two group boxes,
+# the clock, and the two labels whose boxes reach into the edit boxes
+# below them (the label's one line of text stands above the edit).
+GROUP_BOXES, CLOCK = (2, 8), 17
+LABELS_OVER_EDITS = {(9, 15), (10, 16)}
 
 CAPTION = "\u8a2d\u5b9a"                              # 設定
 SJIS_PASSWORD = "\u30d1\u30b9\u8868"                  # パス表
@@ -84,7 +94,7 @@ class DialogEndToEnd(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.desk = harness.Desktop(BUILD_DIR)
+        cls.desk = harness.Desktop(BUILD_DIR, dpi=DPI)
         cls.desk.__enter__()
         try:
             cls.mail = cls.desk.start_dovecot(SERVER, "dovecot")
@@ -134,7 +144,7 @@ class DialogEndToEnd(unittest.TestCase):
         tray holds an icon, and a running program sees the change only when
         Wine next refreshes its display settings, which the start of another
         program does. Waits until a fresh program sees the taskbar row gone."""
-        full = (0, 0) + harness.DESKTOP_SIZE
+        full = (0, 0) + self.desk.size
         work = harness.wait_until(lambda: self.probe(0).work != full, 10, 0.2)
         self.assertIsNotNone(work, "the taskbar never left the work area")
 
@@ -205,7 +215,7 @@ class DialogEndToEnd(unittest.TestCase):
 
     def save_picture(self, seen):
         x0, y0, x1, y1 = seen.rect("window")
-        targets = [os.path.join(BUILD_DIR, "dialog.png")]
+        targets = [os.path.join(BUILD_DIR, "dialog.png" if DPI == 96 else "dialog-%d.png" % DPI)]
         if os.environ.get("TOLVARAN_DIALOG_SCREENSHOT"):
             targets.append(os.environ["TOLVARAN_DIALOG_SCREENSHOT"])
         for target in targets:
@@ -282,6 +292,36 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertTrue(found[-1]["logged_in"])
         self.desk.wait_for_icon("new_mail")  # the sjis mailbox holds one message
         self.assertEqual(len(pop3.sessions(self.old_mail)), before_old)
+        self.exit_program(proc)
+
+    def test_controls_lie_inside_the_client_area_without_overlap(self):
+        proc, _ = self.start("layout", server=SERVER, user="empty", password="emptypass",
+                             minutes=5)
+        seen = self.open_dialog()
+        client, work = seen.rect("client"), seen.work
+        x0, y0, x1, y1 = seen.rect("window")
+        self.assertTrue(work[0] <= x0 and work[1] <= y0 and x1 <= work[2] and y1 <= work[3],
+                        "window %s leaves the work area %s" % (seen.rect("window"), work))
+        self.assertEqual(seen.number("children"), 18)
+        children = [seen.values["child.%d" % i].split() for i in range(18)]
+        styles = [int(c[0], 16) for c in children]
+        boxes = [tuple(int(v) for v in c[1:]) for c in children]
+        self.assertEqual([styles[i] & 0xF for i in GROUP_BOXES + (CLOCK,)], [7, 7, 3])
+        for i, (a0, b0, a1, b1) in enumerate(boxes):
+            self.assertTrue(client[0] <= a0 < a1 <= client[2] and client[1] <= b0 < b1 <= client[3],
+                            "control %d at %s leaves the client area %s" % (i, boxes[i], client))
+        for i, j in itertools.combinations(range(18), 2):
+            if i in GROUP_BOXES or j in GROUP_BOXES or (i, j) in LABELS_OVER_EDITS:
+                continue
+            a, b = boxes[i], boxes[j]
+            apart = a[2] <= b[0] or b[2] <= a[0] or a[3] <= b[1] or b[3] <= a[1]
+            self.assertTrue(apart, "controls %d %s and %d %s overlap" % (i, a, j, b))
+        # The clock is the image for the large-icon size of this scale.
+        a0, b0, a1, b1 = boxes[CLOCK]
+        self.assertEqual((a1 - a0, b1 - b0), (self.desk.scaled(32),) * 2)
+        self.focus_dialog()
+        self.keys("Escape")
+        self.wait_closed()
         self.exit_program(proc)
 
     def test_cancel_keeps_the_file_and_a_second_request_only_raises_the_dialog(self):
@@ -414,4 +454,7 @@ if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     BUILD_DIR = os.path.abspath(sys.argv.pop(1))
+    if sys.argv[1:2] == ["--dpi"]:
+        DPI = int(sys.argv[2])
+        del sys.argv[1:3]
     unittest.main(verbosity=2)

@@ -12,8 +12,10 @@
 // focused control), foreground (1 if the dialog is the foreground window),
 // sel (selection of the server name), limit (text limit of the minutes
 // field), passchar, message (the text of the first static numbered 0xFFFF,
-// a message box's text, as hex). Exit code 0 when a dialog was found, 1 if
-// not.
+// a message box's text, as hex), client (the client area on the screen),
+// children (how many) and child.<n> (the n-th child in template order: its
+// style in hex and its screen rectangle). Exit code 0 when a dialog was
+// found, 1 if not.
 #include <windows.h>
 
 #include <stdio.h>
@@ -114,6 +116,20 @@ int main(int argc, char **argv)
         PrintText(out, key, control);
     }
     PrintText(out, "message", GetDlgItem(dialog, 0xFFFF));
+
+    GetClientRect(dialog, &r);
+    MapWindowPoints(dialog, NULL, (POINT *)&r, 2);
+    PrintRect(out, "client", r);
+    int children = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL;
+         child = GetWindow(child, GW_HWNDNEXT), children++) {
+        char key[32];
+        GetWindowRect(child, &r);
+        snprintf(key, sizeof key, "child.%d", children);
+        fprintf(out, "%s=%lx %ld %ld %ld %ld\n", key, (unsigned long)GetWindowLongA(child, GWL_STYLE),
+                r.left, r.top, r.right, r.bottom);
+    }
+    fprintf(out, "children=%d\n", children);
 
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;

@@ -19,3 +19,10 @@ target_compile_options(dialog_probe PRIVATE -Wall -Wextra -Werror)
 add_test(NAME dialog_e2e
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/dialog/dialog_e2e.py ${CMAKE_BINARY_DIR})
 set_tests_properties(dialog_e2e PROPERTIES TIMEOUT 600 RESOURCE_LOCK wineprefix_desktop)
+
+# The same dialog at 150 % display scale: laid out inside its client area,
+# and OK still saves what was typed.
+add_test(NAME dialog_e2e_150
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/dialog/dialog_e2e.py ${CMAKE_BINARY_DIR} --dpi 144
+          -k ok_saves -k inside_the_client_area)
+set_tests_properties(dialog_e2e_150 PROPERTIES TIMEOUT 600 RESOURCE_LOCK wineprefix_desktop)

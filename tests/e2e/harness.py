@@ -238,6 +238,11 @@ def find_menu(before, after, below_y):
             kinds.append("separator")
         else:
             kinds.append("text" if dark else "blank")
+    # A row or two without dark pixels inside one entry's text (a thin
+    # stroke drawn grey by anti-aliasing, at larger scales) is still text.
+    for i in range(1, len(kinds) - 1):
+        if kinds[i] == "blank" and kinds[i - 1] == "text" and "text" in kinds[i + 1:i + 3]:
+            kinds[i] = "text"
     items = []
     separators = 0
     run_start = None
@@ -335,10 +340,14 @@ class Pop3Stub:
 class Desktop:
     """A private X display with a Wine virtual desktop and its own wineserver."""
 
-    def __init__(self, build_dir, size=DESKTOP_SIZE, display=None):
-        """display: an X display to use instead of a private Xvfb."""
+    def __init__(self, build_dir, size=None, display=None, dpi=96):
+        """display: an X display to use instead of a private Xvfb; dpi: the
+        display scale the prefix reports while this desktop runs (144 for
+        150 %), set back to 96 when it stops. The size is DESKTOP_SIZE at
+        that scale unless given."""
         self.build_dir = os.path.abspath(build_dir)
-        self.size = size
+        self.size = size or tuple(n * dpi // 96 for n in DESKTOP_SIZE)
+        self.dpi = dpi
         self.prefix = os.path.join(self.build_dir, "wineprefix-desktop")
         self.scratch = None
         self.xvfb = None
@@ -383,6 +392,12 @@ class Desktop:
                               text=True)
         if made.returncode != 0:
             raise RuntimeError("the desktop Wine prefix could not be made:\n" + made.stderr)
+        # Every desktop states its scale and size, so that one left behind by a run
+        # that was killed cannot reach the next. The Wine processes the
+        # setting starts (the desktop's explorer among them) may have read
+        # the old one: they end with that wineserver.
+        self._set_dpi(self.dpi, self.size)
+        self._end_wineserver()
         # The wineserver is started here, not by the first program, so that no
         # Wine process holds the caller's output pipes.
         subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
@@ -402,10 +417,12 @@ class Desktop:
             stub.close()
         self.stubs = []
         if self.env is not None:
-            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if (self.dpi, self.size) != (96, DESKTOP_SIZE):
+                try:
+                    self._set_dpi(96, DESKTOP_SIZE)
+                except RuntimeError as e:
+                    log(e)
+            self._end_wineserver()
             self.env = None
         if self.xvfb is not None:
             self.xvfb.terminate()
@@ -437,6 +454,30 @@ class Desktop:
                     raise RuntimeError("Xvfb did not start")
                 number += chunk
         self.display = ":" + number.decode().strip()
+
+    def _end_wineserver(self):
+        """Ends the prefix's wineserver and every Wine process in it."""
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def _set_dpi(self, dpi, size):
+        """The display scale of the prefix (Wine's LogPixels) and the size of
+        its virtual desktop; programs read them when they start."""
+        for key, name, kind, value in (
+                ("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", str(dpi)),
+                ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ",
+                 "%dx%d" % size)):
+            # Output through a file: the Wine services the first program of
+            # the prefix starts would hold a pipe open.
+            with tempfile.TemporaryFile() as out:
+                done = subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d",
+                                       value, "/f"], env=self.env, stdin=subprocess.DEVNULL,
+                                      stdout=out, stderr=subprocess.STDOUT)
+                if done.returncode != 0:
+                    out.seek(0)
+                    raise RuntimeError("setting %s to %s failed: %s"
+                                       % (name, value, out.read().decode(errors="replace")))
 
     def _wine_environment(self):
         env = dict(os.environ)
@@ -534,8 +575,12 @@ class Desktop:
             args += ["-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0), "+repage"]
         subprocess.run(args + ["-strip", "png:" + path], env=self.env, check=True)
 
+    def scaled(self, pixels):
+        """A length in pixels at 100 % as it is at this desktop's scale."""
+        return pixels * self.dpi // 96
+
     def tray_icons(self):
-        return find_tray_icons(self.screenshot())
+        return find_tray_icons(self.screenshot(), self.scaled(32))
 
     def wait_for_taskbar(self, timeout=30):
         """The virtual desktop comes up with the first program that makes a

@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """Takes the README's pictures from the real Tolvaran.exe in the Wine tray:
-each of the five icons, the menu, the tooltip and the new-mail notice. Each
-icon is brought about by a scripted POP3 server (or none), and checked by its
-colours before it is saved.
+each of the five icons, the menu, the tooltip, the new-mail notice and the
+settings dialog at 100 % display scale, and the new-mail clock, its tooltip,
+the menu and the dialog again at 150 % and 200 % (files ending in -150 and
+-200). Each icon is brought about by a scripted POP3 server (or none), and
+checked by its colours and its size at the scale before it is saved.
 
-    screenshots.py BUILD_DIR OUTDIR
+    screenshots.py BUILD_DIR OUTDIR [DPI ...]
+
+DPI: the scales to take, as Wine's LogPixels (96, 144, 192; all three by
+default).
 """
 
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -22,6 +28,12 @@ ICON_CASES = [
     ("tray-check-error.png", "127.0.0.149", None, 0, "check_error"),
     ("tray-auth-error.png", "127.0.0.104", "badpass", 0, "auth_error"),
 ]
+
+
+# LogPixels -> the suffix of the pictures taken at that scale.
+SCALES = {96: "", 144: "-150", 192: "-200"}
+# The settings dialog's caption, 設定.
+DIALOG_CAPTION = "\u8a2d\u5b9a"
 
 
 def grow(box, margin, size):
@@ -45,18 +57,55 @@ def save(desk, outdir, name, box, scale):
     harness.log("saved", path)
 
 
-def main():
-    if len(sys.argv) != 3:
-        sys.exit(__doc__)
-    build_dir, outdir = (os.path.abspath(a) for a in sys.argv[1:])
-    os.makedirs(outdir, exist_ok=True)
-    with harness.Desktop(build_dir) as desk:
+def check_icon_size(desk, icon):
+    """The clock fills most of the tray's small-icon slot at this scale:
+    an image drawn for the slot, neither a 16-pixel one nor one cut off."""
+    x0, y0, x1, y1 = icon.box
+    slot = desk.scaled(16)
+    if not (slot * 3 // 4 <= max(x1 - x0, y1 - y0) <= slot):
+        raise AssertionError("%s at %d dpi: coloured pixels span %dx%d, slot %d"
+                             % (icon, desk.dpi, x1 - x0, y1 - y0, slot))
+
+
+def dialog_windows(desk):
+    """The X windows of the settings dialog that are shown."""
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                           "^%s$" % DIALOG_CAPTION], env=desk.env, capture_output=True,
+                          text=True).stdout.split()
+
+
+def save_dialog(desk, outdir, name, menu):
+    """"設定..." from the open menu; saves the dialog and closes it with Escape."""
+    desk.click(*menu.items[1])
+    found = harness.wait_until(lambda: dialog_windows(desk), 15, 0.2)
+    if not found:
+        raise AssertionError("the settings dialog did not open")
+    info = subprocess.run(["xwininfo", "-id", found[0]], env=desk.env, capture_output=True,
+                          text=True, check=True).stdout
+    fields = dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
+    left, top = int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])
+    box = (left, top, left + int(fields["Width"]), top + int(fields["Height"]))
+    desk.park_mouse()
+    time.sleep(0.5)  # for the picture only: Wine paints the dialog after mapping it
+    save(desk, outdir, name, box, 1)
+    desk.xdotool("windowfocus", "--sync", found[0])
+    desk.xdotool("key", "Escape")
+    if not harness.wait_until(lambda: not dialog_windows(desk), 15, 0.2):
+        raise AssertionError("the settings dialog stayed open after Escape")
+
+
+def take(build_dir, outdir, dpi):
+    """The pictures at one scale; only 100 % takes all five icons."""
+    suffix = SCALES[dpi]
+    cases = ICON_CASES if dpi == 96 else [c for c in ICON_CASES if c[4] == "new_mail"]
+    with harness.Desktop(build_dir, dpi=dpi) as desk:
         width, height = desk.size
-        corner = (width - 96, height - 24, width, height)
-        for name, address, mode, count, kind in ICON_CASES:
+        corner = (width - desk.scaled(96), height - desk.scaled(24), width, height)
+        for name, address, mode, count, kind in cases:
             stub = desk.start_pop3_stub(address, mode, count) if mode else None
             # No notice here: it would cover the tooltip and the menu.
             exe = desk.stage(name[:-4], server=address, user="tolvaran", password="secret",
+                             minutes=5, program="C:\\mail\\mailer.exe", parameters="-n",
                              notify=0)
             proc = desk.start_program(exe)
             # The first check is under way (silent server) or has reported.
@@ -65,29 +114,34 @@ def main():
             elif mode:
                 harness.wait_until(lambda: stub.finished, 15)
             icon = desk.wait_for_icon(kind)
+            check_icon_size(desk, icon)
             desk.park_mouse()
-            save(desk, outdir, name, corner, 2)
+            picture = name[:-4] + suffix + ".png"
+            save(desk, outdir, picture, corner, 2)
             if kind == "new_mail":
                 tip = desk.show_tooltip(icon)
-                save(desk, outdir, "tray-tooltip.png",
+                save(desk, outdir, "tray-tooltip%s.png" % suffix,
                      grow(union(tip, corner), 6, desk.size), 2)
             menu = desk.open_menu(icon)
             if (len(menu.items), menu.separators) != (3, 1):
                 raise AssertionError("unexpected menu %s" % menu)
             if kind == "new_mail":
-                save(desk, outdir, "tray-menu.png", grow(union(menu.box, corner), 6, desk.size), 2)
+                save(desk, outdir, "tray-menu%s.png" % suffix,
+                     grow(union(menu.box, corner), 6, desk.size), 2)
+                save_dialog(desk, outdir, "dialog%s.png" % suffix, menu)
+                menu = desk.open_menu(desk.wait_for_icon())
             desk.click(*menu.items[-1])
             code = proc.wait(15)
             if code != 0 or not desk.wait_for_no_icon():
                 raise AssertionError("%s: exit code %s, icon gone: %s"
-                                     % (name, code, not desk.tray_icons()))
-        save_notice(desk, outdir, corner)
-    return 0
+                                     % (picture, code, not desk.tray_icons()))
+        if dpi == 96:
+            save_notice(desk, outdir, corner)
 
 
 def save_notice(desk, outdir, corner):
     """The notice of a first check that finds 3 messages."""
-    stub = desk.start_pop3_stub("127.0.0.105", "count", 3)
+    desk.start_pop3_stub("127.0.0.105", "count", 3)
     proc = desk.start_program(desk.stage("tray-notice", server="127.0.0.105", user="tolvaran",
                                          password="secret"))
     desk.park_mouse()
@@ -100,6 +154,16 @@ def save_notice(desk, outdir, corner):
     desk.click(*desk.open_menu(icon).items[-1])
     if proc.wait(15) != 0 or not desk.wait_for_no_icon():
         raise AssertionError("the notice's program did not end through its menu")
+
+
+def main():
+    if len(sys.argv) < 3 or any(a not in map(str, SCALES) for a in sys.argv[3:]):
+        sys.exit(__doc__)
+    build_dir, outdir = (os.path.abspath(a) for a in sys.argv[1:3])
+    os.makedirs(outdir, exist_ok=True)
+    for dpi in [int(a) for a in sys.argv[3:]] or sorted(SCALES):
+        take(build_dir, outdir, dpi)
+    return 0
 
 
 if __name__ == "__main__":

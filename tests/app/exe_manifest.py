@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Reads resource RT_MANIFEST 1 back out of both built Tolvaran.exe files
+(i686 and x86_64, where scripts/build puts them) and checks what Windows
+reads from it: the exe's own processor, per-monitor DPI awareness, Common
+Controls 6, asInvoker and the five supported systems."""
+
+import os
+import struct
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NS = {"a": "urn:schemas-microsoft-com:asm.v1", "a3": "urn:schemas-microsoft-com:asm.v3",
+      "c": "urn:schemas-microsoft-com:compatibility.v1",
+      "s5": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+      "s16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+# PE machine -> the processorArchitecture its manifest must name.
+PROCESSOR = {0x14C: "x86", 0x8664: "amd64"}
+CONTROLS = "a:dependency/a:dependentAssembly/a:assemblyIdentity"
+
+
+def read_manifest(data):
+    """The PE machine and the bytes of resource type 24, name 1."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    rva = struct.unpack_from("<I", data, pe + 24 + (96 if magic == 0x10B else 112) + 16)[0]
+    table = [struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8)
+             for i in range(sections)]
+    offset = lambda r: next(r - va + raw for size, va, _, raw in table if va <= r < va + size)
+    base = offset(rva)
+
+    def entry(directory, wanted):
+        named, ids = struct.unpack_from("<HH", data, base + directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + directory + 16 + 8 * i)
+            if wanted in (name, None):
+                return target & 0x7FFFFFFF
+        raise AssertionError("no manifest resource")
+    data_rva, size = struct.unpack_from("<II", data, base + entry(entry(entry(0, 24), 1), None))
+    return machine, data[offset(data_rva):offset(data_rva) + size]
+
+
+def problems(path, arch_machine):
+    with open(path, "rb") as f:
+        try:
+            machine, text = read_manifest(f.read())
+        except (AssertionError, StopIteration, struct.error):
+            return ["no manifest resource"]
+    own = PROCESSOR.get(machine)
+    if machine != arch_machine:
+        return ["the program is for machine %#x, not %#x" % (machine, arch_machine)]
+    root = ET.fromstring(text)
+    controls = root.find(CONTROLS, NS)
+    found = [
+        ("processor", root.find("a:assemblyIdentity", NS).get("processorArchitecture"), own),
+        ("dpiAware", root.findtext(".//s5:dpiAware", None, NS), "true/pm"),
+        ("dpiAwareness", root.findtext(".//s16:dpiAwareness", None, NS),
+         "PerMonitorV2, PerMonitor"),
+        ("common controls", controls is not None and tuple(controls.get(k) for k in (
+            "type", "name", "version", "processorArchitecture", "publicKeyToken", "language")),
+         ("win32", "Microsoft.Windows.Common-Controls", "6.0.0.0", own, "6595b64144ccf1df",
+          "*")),
+        ("level", root.find(".//a3:requestedExecutionLevel", NS).get("level"), "asInvoker"),
+        ("supportedOS", len(root.findall(".//c:supportedOS", NS)), 5),
+    ]
+    return ["%s %r, expected %r" % row for row in found if row[1] != row[2]]
+
+
+def main():
+    failed = 0
+    for arch, processor in (("i686", 0x14C), ("x86_64", 0x8664)):
+        build = subprocess.run(["bash", "-c", '. "$1/scripts/lib.sh" && build_dir_for "$2"',
+                                "bash", ROOT, arch], capture_output=True, text=True).stdout.strip()
+        exe = os.path.join(build, "Tolvaran.exe")
+        if not os.path.exists(exe):
+            wrong = ["missing (scripts/build builds both architectures)"]
+        else:
+            wrong = problems(exe, processor)
+        print("%s %s%s" % ("FAILED" if wrong else "ok", exe, ": " + "; ".join(wrong) if wrong else ""))
+        failed |= bool(wrong)
+    return failed
+
+
+if __name__ == "__main__":
+    sys.exit(main())
