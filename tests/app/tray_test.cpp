@@ -632,7 +632,8 @@ TEST_F(Tray, NoticeOnlyWhenTheCountGoesUp)
             // 0x80: quiet time and Focus Assist are respected.
             EXPECT_EQ(std::make_tuple(n.cbSize, n.hWnd, n.uID, n.uFlags, n.dwInfoFlags, n.hBalloonIcon),
                       std::make_tuple((DWORD)sizeof n, window, (UINT)TRAY_ICON_UID, (UINT)NIF_INFO,
-                                      (DWORD)(NIIF_USER | NIIF_LARGE_ICON | 0x80), IconOf(IDI_NEW_MAIL)));
+                                      (DWORD)(NIIF_USER | NIIF_LARGE_ICON | 0x80),
+                                      LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_NEW_MAIL))));
             EXPECT_EQ(std::string(n.szInfoTitle) + "|" + n.szInfo, "Tolvaran|" + c.notice);
         }
     }
