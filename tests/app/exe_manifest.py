@@ -10,6 +10,9 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from pe_resources import RT_MANIFEST, read_pe  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NS = {"a": "urn:schemas-microsoft-com:asm.v1", "a3": "urn:schemas-microsoft-com:asm.v3",
       "c": "urn:schemas-microsoft-com:compatibility.v1",
@@ -20,33 +23,12 @@ PROCESSOR = {0x14C: "x86", 0x8664: "amd64"}
 CONTROLS = "a:dependency/a:dependentAssembly/a:assemblyIdentity"
 
 
-def read_manifest(data):
-    """The PE machine and the bytes of resource type 24, name 1."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
-    magic = struct.unpack_from("<H", data, pe + 24)[0]
-    rva = struct.unpack_from("<I", data, pe + 24 + (96 if magic == 0x10B else 112) + 16)[0]
-    table = [struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8)
-             for i in range(sections)]
-    offset = lambda r: next(r - va + raw for size, va, _, raw in table if va <= r < va + size)
-    base = offset(rva)
-
-    def entry(directory, wanted):
-        named, ids = struct.unpack_from("<HH", data, base + directory + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", data, base + directory + 16 + 8 * i)
-            if wanted in (name, None):
-                return target & 0x7FFFFFFF
-        raise AssertionError("no manifest resource")
-    data_rva, size = struct.unpack_from("<II", data, base + entry(entry(entry(0, 24), 1), None))
-    return machine, data[offset(data_rva):offset(data_rva) + size]
-
-
 def problems(path, arch_machine):
     with open(path, "rb") as f:
         try:
-            machine, text = read_manifest(f.read())
-        except (AssertionError, StopIteration, struct.error):
+            _, machine, _, _, found = read_pe(f.read(), (RT_MANIFEST,))
+            text = found[RT_MANIFEST]
+        except (StopIteration, ValueError, struct.error):
             return ["no manifest resource"]
     own = PROCESSOR.get(machine)
     if machine != arch_machine:
