@@ -177,8 +177,14 @@ TEST(TlsCalls, WindowsOnlyPathsEndAsTheyShould)
     std::string root = ReadFileBytes(std::string("Z:") + certs + "/ca.der");
     rootCertificate = CertCreateCertificateContext(X509_ASN_ENCODING, (const BYTE *)root.data(), (DWORD)root.size());
     ASSERT_NE(rootCertificate, nullptr);
-    const char *newMail = " 3 件の新着メールがあります ", *noAnswer = " サーバから応答がありません ";
-    const char *badCertificate = " サーバの証明書を確認できません ", *tlsFailed = " 暗号化通信を開始できません ";
+    // " 3 件の新着メールがあります "
+    const char *newMail = u8" 3 \u4ef6\u306e\u65b0\u7740\u30e1\u30fc\u30eb\u304c\u3042\u308a\u307e\u3059 ";
+    // " サーバから応答がありません "
+    const char *noAnswer = u8" \u30b5\u30fc\u30d0\u304b\u3089\u5fdc\u7b54\u304c\u3042\u308a\u307e\u305b\u3093 ";
+    // " サーバの証明書を確認できません "
+    const char *badCertificate = u8" \u30b5\u30fc\u30d0\u306e\u8a3c\u660e\u66f8\u3092\u78ba\u8a8d\u3067\u304d\u307e\u305b\u3093 ";
+    // " 暗号化通信を開始できません "
+    const char *tlsFailed = u8" \u6697\u53f7\u5316\u901a\u4fe1\u3092\u958b\u59cb\u3067\u304d\u307e\u305b\u3093 ";
     const int most = TLS_MOST_RENEGOTIATIONS;
     const Row rows[] = {
         {"plain session; the chain build gets the time left", NOTHING, 0, CHECK_NEW_MAIL, newMail, 4, 1},
