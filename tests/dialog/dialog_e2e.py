@@ -182,9 +182,8 @@ class DialogEndToEnd(unittest.TestCase):
         self.desk.click(*menu.items[1])
 
     def dialog_x_window(self):
-        out = subprocess.run(["xdotool", "search", "--name", "^%s$" % CAPTION], env=self.desk.env,
-                             capture_output=True, text=True).stdout.split()
-        return out[0] if out else None
+        found = self.desk.windows_named(CAPTION)
+        return found[0] if found else None
 
     def focus_dialog(self):
         window = self.dialog_x_window()
@@ -248,15 +247,10 @@ class DialogEndToEnd(unittest.TestCase):
         work = seen.work
         self.assertEqual((x1, y1), (work[2], work[3]), "window %s, work area %s"
                          % (seen.rect("window"), work))
-        info = subprocess.run(["xwininfo", "-id", self.dialog_x_window()], env=self.desk.env,
-                              capture_output=True, text=True, check=True).stdout
-        fields = dict(line.strip().split(": ", 1) for line in info.splitlines()
-                      if ": " in line)
-        left = int(fields["Absolute upper-left X"])
-        top = int(fields["Absolute upper-left Y"])
-        width, height = int(fields["Width"]), int(fields["Height"])
-        self.assertEqual((left + width, top + height), (work[2], work[3]), info)
-        self.assertEqual((width, height), (x1 - x0, y1 - y0))
+        left, top, right, bottom = self.desk.window_box(self.dialog_x_window())
+        self.assertEqual((right, bottom), (work[2], work[3]), "X window %s"
+                         % ((left, top, right, bottom),))
+        self.assertEqual((right - left, bottom - top), (x1 - x0, y1 - y0))
         self.save_picture(seen)
 
         # Type new values: ASCII first, then Japanese; Tab walks the fields

@@ -562,6 +562,19 @@ class Desktop:
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
                               capture_output=True, text=True).stdout.strip()
 
+    def windows_named(self, name, visible=False):
+        """The X windows whose name is exactly name (only the shown ones if visible)."""
+        return self.output_of_xdotool("search", *(["--onlyvisible"] if visible else []),
+                                      "--name", "^%s$" % name).split()
+
+    def window_box(self, window):
+        """The box (x0, y0, x1, y1) of an X window on the screen."""
+        info = subprocess.run(["xwininfo", "-id", window], env=self.env, capture_output=True,
+                              text=True, check=True).stdout
+        fields = dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
+        left, top = int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])
+        return (left, top, left + int(fields["Width"]), top + int(fields["Height"]))
+
     def screenshot(self):
         raw = subprocess.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"],
                              env=self.env, check=True, capture_output=True).stdout

@@ -67,30 +67,20 @@ def check_icon_size(desk, icon):
                              % (icon, desk.dpi, x1 - x0, y1 - y0, slot))
 
 
-def dialog_windows(desk):
-    """The X windows of the settings dialog that are shown."""
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                           "^%s$" % DIALOG_CAPTION], env=desk.env, capture_output=True,
-                          text=True).stdout.split()
-
-
 def save_dialog(desk, outdir, name, menu):
     """"設定..." from the open menu; saves the dialog and closes it with Escape."""
     desk.click(*menu.items[1])
-    found = harness.wait_until(lambda: dialog_windows(desk), 15, 0.2)
+    found = harness.wait_until(lambda: desk.windows_named(DIALOG_CAPTION, visible=True), 15, 0.2)
     if not found:
         raise AssertionError("the settings dialog did not open")
-    info = subprocess.run(["xwininfo", "-id", found[0]], env=desk.env, capture_output=True,
-                          text=True, check=True).stdout
-    fields = dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
-    left, top = int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])
-    box = (left, top, left + int(fields["Width"]), top + int(fields["Height"]))
+    box = desk.window_box(found[0])
     desk.park_mouse()
     time.sleep(0.5)  # for the picture only: Wine paints the dialog after mapping it
     save(desk, outdir, name, box, 1)
     desk.xdotool("windowfocus", "--sync", found[0])
     desk.xdotool("key", "Escape")
-    if not harness.wait_until(lambda: not dialog_windows(desk), 15, 0.2):
+    if not harness.wait_until(lambda: not desk.windows_named(DIALOG_CAPTION, visible=True), 15,
+                              0.2):
         raise AssertionError("the settings dialog stayed open after Escape")
 
 

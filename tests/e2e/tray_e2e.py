@@ -80,12 +80,11 @@ class TrayEndToEnd(unittest.TestCase):
     def test_first_start_without_settings_opens_them_and_cancel_checks(self):
         proc = self.desk.start_program(self.desk.stage("first", ini=False))
         self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
-        dialog = harness.wait_until(lambda: self.desk.output_of_xdotool(
-            "search", "--name", "^\u8a2d\u5b9a$"), 15, 0.2)  # 設定
+        dialog = harness.wait_until(lambda: self.desk.windows_named("\u8a2d\u5b9a"), 15, 0.2)  # 設定
         self.assertIsNotNone(dialog, "no settings dialog at the first start")
         # (Wine's work area takes the taskbar in only once the tray holds an
         # icon, so the dialog covers the tray until it closes.)
-        self.desk.xdotool("windowfocus", "--sync", dialog.split()[0])
+        self.desk.xdotool("windowfocus", "--sync", dialog[0])
         self.desk.xdotool("key", "Escape")
         # The check with no server fails, whichever way the empty name resolves.
         failed = harness.wait_until(lambda: self.desk.wait_for_icon().kind.endswith("_error"), 15)
