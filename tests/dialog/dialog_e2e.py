@@ -182,13 +182,10 @@ class DialogEndToEnd(unittest.TestCase):
         self.desk.click(*menu.items[1])
 
     def dialog_x_window(self):
-        found = self.desk.windows_named(CAPTION)
-        return found[0] if found else None
+        return self.desk.windows_named(CAPTION)[0]
 
     def focus_dialog(self):
-        window = self.dialog_x_window()
-        self.assertIsNotNone(window, "no X window for the dialog")
-        self.desk.xdotool("windowfocus", "--sync", window)
+        self.desk.xdotool("windowfocus", "--sync", self.dialog_x_window())
 
     def type(self, text):
         self.desk.xdotool("type", "--delay", 40, text)
@@ -382,6 +379,7 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertEqual(self.read(ini), stored)
 
         # OK closes the box; the program goes on with the new values.
+        self.desk.windows_named(BOX_CAPTION)  # mapped, so the click reaches it
         self.desk.click(*box.centre(IDOK))
         closed = harness.wait_until(lambda: self.probe(0, BOX_CAPTION).count == 0, 10, 0.2)
         self.assertTrue(closed, "the message box stayed open")

@@ -62,6 +62,15 @@ def wait_until(predicate, timeout, interval=0.1):
         time.sleep(interval)
 
 
+def read_if_there(path):
+    """The bytes of a file, or None while it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
 def windows_path(path):
     """The Wine path (drive Z:) of a Linux path."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -562,10 +571,22 @@ class Desktop:
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
                               capture_output=True, text=True).stdout.strip()
 
-    def windows_named(self, name, visible=False):
-        """The X windows whose name is exactly name (only the shown ones if visible)."""
-        return self.output_of_xdotool("search", *(["--onlyvisible"] if visible else []),
-                                      "--name", "^%s$" % name).split()
+    def windows_named(self, name, timeout=15):
+        """The viewable X windows whose name is exactly name.
+
+        Wine names an X window when it creates it but maps it later, and X
+        refuses focus and input to a window that is not viewable (BadMatch).
+        So this waits, up to timeout seconds, until one is mapped, and
+        raises if none is; timeout=0 only looks, for a window that should
+        be gone."""
+        return self._viewable_windows("^%s$" % name, timeout)
+
+    def _viewable_windows(self, pattern, timeout):
+        found = wait_until(lambda: self.output_of_xdotool(
+            "search", "--onlyvisible", "--name", pattern).split(), timeout, 0.1)
+        if timeout and not found:
+            raise AssertionError("no viewable X window named %r after %s s" % (pattern, timeout))
+        return found or []
 
     def window_box(self, window):
         """The box (x0, y0, x1, y1) of an X window on the screen."""
@@ -647,10 +668,7 @@ class Desktop:
 
     def focus_desktop(self):
         """Gives the keyboard to the Wine desktop window (before typing)."""
-        out = self.output_of_xdotool("search", "--name", "Wine desktop").split()
-        if not out:
-            raise RuntimeError("no Wine desktop window")
-        self.xdotool("windowfocus", "--sync", out[0])
+        self.xdotool("windowfocus", "--sync", self._viewable_windows("Wine desktop", 15)[0])
 
     def type_text(self, text):
         self.focus_desktop()
