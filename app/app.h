@@ -30,8 +30,10 @@ void RemoveTrayIcon(void);
 // Whether the check schedule's timer is counting down (app/tray.cpp).
 int CheckTimerArmed(void);
 
-// The notice when new mail arrives (app/new_mail_notice.cpp).
-void NoteMailCount(WPARAM status, const char *text);
+// The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
+// the IMAP check's record, NULL after a POP3 check.
+struct MailboxReport;
+void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox);
 
 // The checks after a resume and after a network change (app/recovery.cpp).
 // The delays are variables so that the tests can shorten them.

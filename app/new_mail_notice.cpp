@@ -1,8 +1,11 @@
-// The notice shown when more mail waits than at the last successful check.
+// The notice shown when new mail has arrived since the last successful
+// check: for POP3 the count went up; for IMAP new messages came in (UIDNEXT
+// grew) and some are unseen.
 #include "app/app.h"
 
 #include <stdlib.h>
 
+#include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -16,6 +19,10 @@ static const char noticeTitle[] = "Tolvaran";
 
 // The count of the last successful check; the first one counts up from 0.
 static int lastMailCount;
+// The mailbox of the last successful IMAP check, if the last success was one.
+static int haveLastMailbox;
+static DWORD lastUidValidity;
+static DWORD lastUidNext;
 
 // Shows text as a notice of the tray entry. The notice needs a record larger
 // than the tray's own, which stays in its first layout.
@@ -34,8 +41,22 @@ static void ShowNewMailNotice(const char *text)
     Shell_NotifyIconA(NIM_MODIFY, &notice);
 }
 
-// After a successful report: a notice when the count went up, once per arrival.
-void NoteMailCount(WPARAM status, const char *text)
+// Whether an IMAP check with count unseen saw new arrivals. The first one
+// since start counts every unseen message as new, as POP3 counts up from 0;
+// a changed UIDVALIDITY means the server renumbered its mailbox, which is
+// no arrival.
+static int MailboxGotNewMail(int count, const MailboxReport *mailbox)
+{
+    int arrived = count > 0 && (!haveLastMailbox || (mailbox->uidValidity == lastUidValidity &&
+                                                     mailbox->uidNext > lastUidNext));
+    haveLastMailbox = 1;
+    lastUidValidity = mailbox->uidValidity;
+    lastUidNext = mailbox->uidNext;
+    return arrived;
+}
+
+// After a successful report: a notice once per arrival.
+void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox)
 {
     int count;
     if (status == CHECK_NO_MAIL)
@@ -44,7 +65,14 @@ void NoteMailCount(WPARAM status, const char *text)
         count = atoi(text);  // the report reads " N ..."
     else
         return;
-    if (count > lastMailCount && mailSettings.notifyNewMail)
+    int arrived;
+    if (mailbox != NULL) {
+        arrived = MailboxGotNewMail(count, mailbox);
+    } else {
+        arrived = count > lastMailCount;
+        haveLastMailbox = 0;
+    }
+    if (arrived && mailSettings.notifyNewMail)
         ShowNewMailNotice(text);
     lastMailCount = count;
 }

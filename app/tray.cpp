@@ -94,7 +94,8 @@ static void StartCheckRun(HWND hwnd)
 }
 
 // Shows a check run's report; success re-arms the timer, failure leaves it.
-static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text)
+// An IMAP check's success comes with its mailbox, which decides the notice.
+static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text, const MailboxReport *mailbox)
 {
     switch (status) {
     case CHECK_NO_MAIL:
@@ -118,7 +119,13 @@ static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text)
         SetTrayTip((const char *)text);
     UpdateTrayIcon();
     NoteReportForRecovery(status, (const char *)text);
-    NoteMailCount(status, (const char *)text);
+    NoteMailCount(status, (const char *)text, mailbox);
+}
+
+// An IMAP check's success: its text and mailbox in one record.
+static void OnMailboxReport(HWND hwnd, WPARAM status, const MailboxReport *mailbox)
+{
+    OnCheckResult(hwnd, status, (LPARAM)mailbox->text, mailbox);
 }
 
 // Mouse on the tray icon: right-button release opens the menu, a double
@@ -177,7 +184,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         StartCheckRun(hwnd);
         return 0;
     case WM_CHECKRESULT:
-        OnCheckResult(hwnd, wParam, lParam);
+        OnCheckResult(hwnd, wParam, lParam, NULL);
+        return 0;
+    case WM_MAILBOXREPORT:
+        OnMailboxReport(hwnd, wParam, (const MailboxReport *)lParam);
         return 0;
     case WM_NETWORKCHANGED:
         OnNetworkChanged(hwnd);

@@ -1,4 +1,4 @@
-// One POP3 mailbox check, run on a worker thread of its own.
+// One mailbox check, POP3 or IMAP, run on a worker thread of its own.
 #ifndef TOLVARAN_MAILCHECK_H
 #define TOLVARAN_MAILCHECK_H
 
@@ -18,13 +18,23 @@
 // holding the check, and the schedule behind it, for ever.
 #define CHECK_DEADLINE_MS    (3 * CHECK_TIMEOUT_MS)
 
+// What a successful IMAP check reports with WM_MAILBOXREPORT, beside its
+// CheckStatus: the text, and what tells new arrivals from old mail.
+struct MailboxReport {
+    const char *text;
+    DWORD uidValidity;  // UIDVALIDITY of INBOX: a change renumbers it
+    DWORD uidNext;      // UIDNEXT: it grows with every arrival
+    int canIdle;        // the server offers IDLE
+};
+
 // Thread routine started with _beginthread; the argument is the main
-// window's handle, which receives exactly one WM_CHECKRESULT.
+// window's handle, which receives exactly one report: WM_CHECKRESULT, or
+// WM_MAILBOXREPORT for an IMAP check that succeeded.
 void __cdecl MailCheckThread(void *hwnd);
 
 // The whole check against the given credentials, each receive giving up
 // after timeoutMs without data and the whole session after deadlineMs from
-// the connect; sends exactly one WM_CHECKRESULT to window.
+// the connect; sends exactly one report to window.
 void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs);
 
 #endif

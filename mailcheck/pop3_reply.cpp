@@ -105,3 +105,27 @@ int ReceiveReply(ReplyReader *reader)
     }
     return reader->replyLength;
 }
+
+// Takes a literal of count bytes, and the line that follows it, into the
+// current reply; returns the reply's new length, or 0 when the stream ended
+// first or the whole would not fit the buffer.
+int ExtendReply(ReplyReader *reader, int count)
+{
+    if (reader->skipLine || count < 0 || count > HOLD_LIMIT - reader->replyLength)
+        return 0;
+    int literalEnd = reader->replyLength + count;
+    while (reader->held < literalEnd)
+        if (!ReceiveMore(reader))
+            return 0;
+    // A line feed inside the literal is data, not the end of the line.
+    reader->scanned = literalEnd;
+    for (;;) {
+        int lineEnd = FindLineEnd(reader);
+        if (lineEnd > 0) {
+            reader->replyLength = lineEnd;
+            return lineEnd;
+        }
+        if (reader->held == HOLD_LIMIT || !ReceiveMore(reader))
+            return 0;
+    }
+}

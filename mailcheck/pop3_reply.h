@@ -1,4 +1,4 @@
-// Reading POP3 replies one line at a time from a byte stream.
+// Reading a mail server's replies one line at a time from a byte stream.
 #ifndef TOLVARAN_POP3_REPLY_H
 #define TOLVARAN_POP3_REPLY_H
 
@@ -31,5 +31,10 @@ void StartReplies(ReplyReader *reader, const ByteStream *stream);
 // Returns the reply's length in bytes (its line feed included); 0 means no
 // byte of it arrived.
 int ReceiveReply(ReplyReader *reader);
+
+// Adds to the reply just received the count bytes that follow it (an IMAP
+// literal, whatever bytes it holds) and the line after them. Returns the
+// reply's new length, or 0 when they did not all come or would not fit.
+int ExtendReply(ReplyReader *reader, int count);
 
 #endif

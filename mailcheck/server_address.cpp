@@ -77,6 +77,20 @@ static void NameForTls(ServerAddress *address)
     address->isIpv4 = ReadIpv4(address->tlsName, address->ipv4);
 }
 
+// The schemes a field may start with, and what each stands for.
+struct UrlScheme {
+    const char *prefix;
+    MailProtocol protocol;
+    int port;
+    int tls;
+};
+static const UrlScheme urlSchemes[] = {
+    {"pop3s://", PROTOCOL_POP3, POP3S_PORT, 1},
+    {"pop3://", PROTOCOL_POP3, POP3_PORT, 0},
+    {"imaps://", PROTOCOL_IMAP, IMAPS_PORT, 1},
+    {"imap://", PROTOCOL_IMAP, IMAP_PORT, 0},
+};
+
 // Reads the field's host, port and scheme; returns 0 when it cannot.
 static int ReadAddress(const char *field, ServerAddress *address)
 {
@@ -84,24 +98,29 @@ static int ReadAddress(const char *field, ServerAddress *address)
     address->host[0] = 0;
     address->port = POP3_PORT;
     address->tls = 0;
+    address->protocol = PROTOCOL_POP3;
     if (fieldLength == SERVER_NAME_SIZE)
         return 0;
     if (memchr(field, ':', fieldLength) == NULL) {
         memcpy(address->host, field, fieldLength + 1);
         return 1;
     }
-    if (StartsWithNoCase(field, "pop3s://")) {
-        address->port = POP3S_PORT;
-        address->tls = 1;
-        return SplitHostPort(field + 8, address);
+    for (const UrlScheme &scheme : urlSchemes) {
+        if (StartsWithNoCase(field, scheme.prefix)) {
+            address->protocol = scheme.protocol;
+            address->port = scheme.port;
+            address->tls = scheme.tls;
+            return SplitHostPort(field + strlen(scheme.prefix), address);
+        }
     }
-    if (StartsWithNoCase(field, "pop3://"))
-        return SplitHostPort(field + 7, address);
     if (strstr(field, "://") != NULL)
         return 0;
     if (!SplitHostPort(field, address))
         return 0;
-    address->tls = address->port == POP3S_PORT;
+    // The two well-known TLS ports speak for themselves.
+    address->tls = address->port == POP3S_PORT || address->port == IMAPS_PORT;
+    if (address->port == IMAPS_PORT)
+        address->protocol = PROTOCOL_IMAP;
     return 1;
 }
 

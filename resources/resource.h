@@ -38,6 +38,9 @@
 #define WM_STARTCHECK   1026
 // Posted by the network watcher when addresses or interfaces change.
 #define WM_NETWORKCHANGED 1027
+// Sent by an IMAP check that succeeded, in place of WM_CHECKRESULT: the
+// CheckStatus in wParam, a MailboxReport in lParam.
+#define WM_MAILBOXREPORT 1028
 
 #ifndef RC_INVOKED
 // Outcome of one check run, carried in wParam of WM_CHECKRESULT.

@@ -2,6 +2,7 @@
 #include "settings/base64.h"
 
 #include <windows.h>
+#include <string.h>
 
 #include "settings/text.h"
 
@@ -10,34 +11,33 @@ static const char base64Alphabet[] =
 
 #define DECODE_TABLE_ENTRIES 130
 
-// Writes the standard padded Base64 text of src into dest.
-void EncodeBase64(const char *src, char *dest)
+// Writes the standard padded Base64 text of the length bytes at src, and a
+// NUL, into dest.
+void EncodeBase64Bytes(const char *src, size_t length, char *dest)
 {
     const unsigned char *in = (const unsigned char *)src;
     char *out = dest;
 
-    while (in[0] != 0) {
-        unsigned b0 = in[0];
-        *out++ = base64Alphabet[b0 >> 2];
-        if (in[1] == 0) {
-            *out++ = base64Alphabet[(b0 & 3) << 4];
-            *out++ = '=';
-            *out++ = '=';
-            break;
-        }
-        unsigned b1 = in[1];
-        *out++ = base64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-        if (in[2] == 0) {
-            *out++ = base64Alphabet[(b1 & 15) << 2];
-            *out++ = '=';
-            break;
-        }
-        unsigned b2 = in[2];
-        *out++ = base64Alphabet[((b1 & 15) << 2) | (b2 >> 6)];
-        *out++ = base64Alphabet[b2 & 63];
-        in += 3;
+    for (; length >= 3; in += 3, length -= 3) {
+        *out++ = base64Alphabet[in[0] >> 2];
+        *out++ = base64Alphabet[((in[0] & 3) << 4) | (in[1] >> 4)];
+        *out++ = base64Alphabet[((in[1] & 15) << 2) | (in[2] >> 6)];
+        *out++ = base64Alphabet[in[2] & 63];
+    }
+    if (length > 0) {
+        unsigned b1 = length > 1 ? in[1] : 0;
+        *out++ = base64Alphabet[in[0] >> 2];
+        *out++ = base64Alphabet[((in[0] & 3) << 4) | (b1 >> 4)];
+        *out++ = length > 1 ? base64Alphabet[(b1 & 15) << 2] : '=';
+        *out++ = '=';
     }
     *out = 0;
+}
+
+// Writes the standard padded Base64 text of src into dest.
+void EncodeBase64(const char *src, char *dest)
+{
+    EncodeBase64Bytes(src, strlen(src), dest);
 }
 
 // Value of one stored character: codes 1 to 127 through the table, all

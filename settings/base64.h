@@ -8,6 +8,10 @@
 // source length plus 5 bytes; the store uses 1,024 for 255-byte passwords).
 void EncodeBase64(const char *src, char *dest);
 
+// The same for length bytes at src, zero bytes included; dest needs
+// 4 * ((length + 2) / 3) + 1 bytes.
+void EncodeBase64Bytes(const char *src, size_t length, char *dest);
+
 // Decodes src into dest, writing at most capacity bytes including the NUL.
 void DecodeBase64(const char *src, char *dest, size_t capacity);
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 
 namespace {
@@ -10,13 +11,22 @@ const char className[] = "TolvaranTestReportWindow";
 
 LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_CHECKRESULT) {
+    if (message == WM_CHECKRESULT || message == WM_MAILBOXREPORT) {
         ReportLog *log = (ReportLog *)GetWindowLongPtrA(window, GWLP_USERDATA);
         if (log != nullptr) {
+            const char *text = (const char *)lParam;
+            log->mailbox.clear();
+            if (message == WM_MAILBOXREPORT) {
+                const MailboxReport *mailbox = (const MailboxReport *)lParam;
+                text = mailbox->text;
+                log->mailbox = "validity=" + std::to_string(mailbox->uidValidity) +
+                               " next=" + std::to_string(mailbox->uidNext) +
+                               " idle=" + std::to_string(mailbox->canIdle);
+            }
             log->count++;
             log->status = (int)wParam;
-            log->textGiven = lParam != 0;
-            log->text = lParam != 0 ? std::string((const char *)lParam) : std::string();
+            log->textGiven = text != nullptr;
+            log->text = text != nullptr ? std::string(text) : std::string();
             log->thread = GetCurrentThreadId();
             if (log->duringReport)
                 log->duringReport();

@@ -1,5 +1,5 @@
 // Hidden windows that stand in for the main window: they record every
-// WM_CHECKRESULT a check run sends them.
+// report a check run sends them, WM_CHECKRESULT or WM_MAILBOXREPORT.
 #ifndef TOLVARAN_TEST_REPORT_WINDOW_H
 #define TOLVARAN_TEST_REPORT_WINDOW_H
 
@@ -13,6 +13,9 @@ struct ReportLog {
     int status = 0;         // wParam of the last one
     bool textGiven = false; // lParam was not 0
     std::string text;       // its bytes, copied while the send was under way
+    // WM_MAILBOXREPORT's record as "validity=V next=N idle=I"; empty after
+    // a WM_CHECKRESULT.
+    std::string mailbox;
     DWORD thread = 0;       // thread the window procedure ran on
     // Runs inside the window procedure, while the check run waits in its send.
     std::function<void()> duringReport;

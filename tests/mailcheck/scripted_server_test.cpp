@@ -35,6 +35,8 @@ struct Row {
     int deadlineMs = 30000;
     bool listen = true;
     std::string serverName;  // empty: the row's own address
+    bool imap = false;       // the address as imap://ADDRESS:110
+    std::string mailbox;     // an IMAP success's record, as ReportLog shows it
 };
 
 const std::string greeting = "+OK Tolvaran test server ready\r\n";
@@ -71,6 +73,39 @@ Row Make(const std::string &name, std::vector<ServerAction> script, int status, 
     row.order = order;
     return row;
 }
+
+// IMAP: the greeting listing capabilities, and what follows a log-in
+// that took the tags before tag: STATUS, whose data is status, and LOGOUT.
+std::string ImapGreeting(const std::string &capabilities)
+{
+    return "* OK [CAPABILITY IMAP4rev1 " + capabilities + "] ready\r\n";
+}
+
+std::vector<ServerAction> ImapStatus(int tag, const std::string &status)
+{
+    std::string a = "A" + std::to_string(tag), b = "A" + std::to_string(tag + 1);
+    return {Expect(a + " STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)\r\n"), Send(status + a + " OK done\r\n"),
+            Expect(b + " LOGOUT\r\n"), Send("* BYE logging out\r\n" + b + " OK\r\n")};
+}
+
+std::vector<ServerAction> Join(std::vector<ServerAction> first, const std::vector<ServerAction> &then)
+{
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
+Row MakeImap(const std::string &name, std::vector<ServerAction> script, int status, const std::string &text,
+             Order order, const std::string &mailbox = "")
+{
+    Row row = Make("IMAP: " + name, std::move(script), status, text, order);
+    row.imap = true;
+    row.mailbox = mailbox;
+    return row;
+}
+
+// AUTHENTICATE PLAIN's response for alice / secret: "\0alice\0secret".
+const std::string plainAlice = "AGFsaWNlAHNlY3JldA==";
+const std::string status3 = "* STATUS INBOX (UNSEEN 3 UIDNEXT 12 UIDVALIDITY 7)\r\n";
 
 std::vector<Row> Rows()
 {
@@ -280,6 +315,74 @@ std::vector<Row> Rows()
         add(row);
     }
 
+    // IMAP, on the same scripted servers.
+    {
+        Row row = MakeImap("LOGIN quotes a password with \", \\ and {",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"a\\\"b\\\\c{5}\"\r\n"),
+                                 Send("A1 OK logged in\r\n")},
+                                ImapStatus(2, status3)),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.password = "a\"b\\c{5}";
+        add(row);
+    }
+    {
+        // パス表 in code page 932 goes as a literal of its 9 UTF-8 bytes.
+        Row row = MakeImap("a Japanese password goes as a literal after the server's +",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" {9}\r\n"),
+                                 Send("+ go ahead\r\n"), Expect("\xe3\x83\x91\xe3\x82\xb9\xe8\xa1\xa8\r\n"),
+                                 Send("A1 OK\r\n")},
+                                ImapStatus(2, "* STATUS INBOX (UNSEEN 0 UIDNEXT 4 UIDVALIDITY 1)\r\n")),
+                           CHECK_NO_MAIL, noMail, REPORT_BEFORE_QUIT, "validity=1 next=4 idle=0");
+        row.password = "\x83\x70\x83\x58\x95\x5c";
+        add(row);
+    }
+    add(MakeImap("PREAUTH goes straight to STATUS",
+                 Join({Send("* PREAUTH [CAPABILITY IMAP4rev1 IDLE] welcome\r\n")},
+                      ImapStatus(1, "* STATUS INBOX (UNSEEN 2 UIDNEXT 5 UIDVALIDITY 9)\r\n")),
+                 CHECK_NEW_MAIL, NewMail("2"), REPORT_BEFORE_QUIT, "validity=9 next=5 idle=1"));
+    add(MakeImap("BYE greeting", {Send("* BYE too many connections\r\n")}, CHECK_FAILED, noAnswer,
+                 REPORT_AFTER_CLOSE));
+    add(MakeImap("LOGINDISABLED: no password is sent",
+                 {Send(ImapGreeting("LOGINDISABLED")), Expect("A1 LOGOUT\r\n"), Send("* BYE\r\nA1 OK\r\n")},
+                 CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
+    add(MakeImap("[AUTHENTICATIONFAILED] to AUTHENTICATE PLAIN with SASL-IR",
+                 {Send(ImapGreeting("AUTH=PLAIN SASL-IR")), Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"),
+                  Send("A1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"), Expect("A2 LOGOUT\r\n"),
+                  Send("* BYE\r\nA2 OK\r\n")},
+                 CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE));
+    add(MakeImap("the mailbox name as a literal in the STATUS reply",
+                 Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                      ImapStatus(2, "* STATUS {5}\r\nINBOX (UNSEEN 4 UIDNEXT 9 UIDVALIDITY 3)\r\n")),
+                 CHECK_NEW_MAIL, NewMail("4"), REPORT_BEFORE_QUIT, "validity=3 next=9 idle=0"));
+    {
+        auto script = Join({Send(ImapGreeting("AUTH=PLAIN SASL-IR IDLE")),
+                            Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send("A1 OK\r\n")},
+                           ImapStatus(2, status3));
+        for (ServerAction &action : script)
+            if (action.kind == ServerAction::SEND)
+                action = SendBytewise(action.pieces[0], 2);
+        add(MakeImap("every reply one byte at a time", script, CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT,
+                     "validity=7 next=12 idle=1"));
+    }
+    // No capabilities in the greeting: CAPABILITY, then AUTHENTICATE PLAIN
+    // without SASL-IR waits for "+". Before STATUS's tagged OK: untagged
+    // data never asked for, one with a literal that holds a tagged-looking
+    // line, and a response code nobody knows.
+    add(MakeImap("unknown untagged replies and response codes before the tagged OK",
+                 Join({Send("* OK ready\r\n"), Expect("A1 CAPABILITY\r\n"),
+                       Send("* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\nA1 OK\r\n"), Expect("A2 AUTHENTICATE PLAIN\r\n"),
+                       Send("+ \r\n"), Expect(plainAlice + "\r\n"), Send("A2 OK [XYZZY 1] in\r\n")},
+                      ImapStatus(3, "* 3 EXISTS\r\n* XSTRANGE {10}\r\nA3 OK hi\r\n\r\n* OK [XFOO bar] hi\r\n" + status3)),
+                 CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0"));
+    add(MakeImap("a tag never sent is no success",
+                 {Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n"),
+                  Expect("A2 STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)\r\n"), Send(status3 + "A9 OK done\r\n")},
+                 CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
+    add(MakeImap("a line longer than the buffer ends the session",
+                 {Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"),
+                  Send("* OK " + std::string(60000, 'x') + "\r\nA1 OK\r\n")},
+                 CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
+
     // Before any POP3 is spoken.
     {
         Row row = Make("nothing listens on port 110", {}, CHECK_FAILED, cannotConnect, ORDER_ANY);
@@ -323,9 +426,11 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
         } else if (row.order == REPORT_BEFORE_QUIT) {
             // The check run is stuck in its send: nothing may follow yet.
             Sleep(150);
-            if (server.Transcript().find("QUIT") != std::string::npos || server.ClientClosed()) {
+            std::string sent = server.Transcript();
+            if (sent.find("QUIT") != std::string::npos || sent.find("LOGOUT") != std::string::npos ||
+                server.ClientClosed()) {
                 result->orderKept = false;
-                result->orderProblem = "QUIT or close came before the report";
+                result->orderProblem = "QUIT, LOGOUT or close came before the report";
             }
         }
     };
@@ -336,7 +441,8 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     }
 
     MailCredentials credentials = {};
-    std::string serverName = row.serverName.empty() ? address : row.serverName;
+    std::string serverName = row.imap ? "imap://" + address + ":110"
+                             : row.serverName.empty() ? address : row.serverName;
     CopyTextCut(credentials.serverName, sizeof credentials.serverName, serverName.c_str());
     CopyTextCut(credentials.userName, sizeof credentials.userName, row.user.c_str());
     CopyTextCut(credentials.password, sizeof credentials.password, row.password.c_str());
@@ -373,6 +479,7 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
         EXPECT_TRUE(result.log.textGiven);
         EXPECT_EQ(Cp932ToUtf8(result.log.text), row.text);
         EXPECT_LE(result.log.text.size(), 63u);
+        EXPECT_EQ(result.log.mailbox, row.mailbox);
         if (row.listen) {
             EXPECT_EQ(result.transcript, ExpectedClientBytes(row.script));
         }

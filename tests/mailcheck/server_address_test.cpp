@@ -18,6 +18,7 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         bool tls;
         std::string tlsName = "";  // "": the host itself
         bool isIpv4 = false;
+        bool imap = false;
     } rows[] = {
         {"pop.example.jp", true, "pop.example.jp", 110, false},
         {"", true, "", 110, false},
@@ -37,7 +38,13 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         {"192.0.2.7.:995", true, "192.0.2.7.", 995, true, "192.0.2.7", true},
         {"192.0.2.256:995", true, "192.0.2.256", 995, true},
         {"192.0.2:995", true, "192.0.2", 995, true},
-        {"imap://pop.example.jp", false, "", 0, false},
+        {"imaps://imap.example.jp", true, "imap.example.jp", 993, true, "", false, true},
+        {"IMAPS://imap.example.jp:10993", true, "imap.example.jp", 10993, true, "", false, true},
+        {"imap://192.168.1.2", true, "192.168.1.2", 143, false, "", true, true},
+        {"imap://imap.example.jp:993", true, "imap.example.jp", 993, false, "", false, true},
+        {"imap.example.jp:993", true, "imap.example.jp", 993, true, "", false, true},
+        {"imap.example.jp:143", true, "imap.example.jp", 143, false},
+        {"imapx://imap.example.jp", false, "", 0, false},
         {"pop.example.jp:0", false, "", 0, false},
         {"pop.example.jp:65536", false, "", 0, false},
         {"pop.example.jp:99999999999", false, "", 0, false},
@@ -61,6 +68,7 @@ TEST(ServerAddress, EachFormGivesItsHostPortAndTls)
         EXPECT_EQ(address.tls != 0, row.tls);
         EXPECT_EQ(std::string(address.tlsName), row.tlsName.empty() ? row.host : row.tlsName);
         EXPECT_EQ(address.isIpv4 != 0, row.isIpv4);
+        EXPECT_EQ(address.protocol, row.imap ? PROTOCOL_IMAP : PROTOCOL_POP3);
     }
 }
 

@@ -29,12 +29,15 @@ typedef int(WINAPI *CleanupFunction)(void);
 typedef hostent *(WINAPI *LookupFunction)(const char *);
 typedef int(WINAPI *CloseFunction)(SOCKET);
 typedef int(WINAPI *ConnectFunction)(SOCKET, const sockaddr *, int);
+typedef int(WINAPI *SetOptionFunction)(SOCKET, int, int, const char *, int);
 
 StartupFunction realStartup;
 CleanupFunction realCleanup;
 LookupFunction realLookup;
 CloseFunction realClose;
 ConnectFunction realConnect;
+SetOptionFunction realSetOption;
+bool sendTimeoutSet;
 
 bool Watched()
 {
@@ -154,6 +157,18 @@ int WINAPI WatchConnect(SOCKET socket, const sockaddr *address, int length)
     return realConnect(socket, address, length);
 }
 
+// Notes the first send time-out set: without one, a server that stops
+// reading could hold a send past the deadline.
+int WINAPI WatchSetOption(SOCKET socket, int level, int name, const char *value, int length)
+{
+    TestCode guard;
+    if (Watched() && level == SOL_SOCKET && name == SO_SNDTIMEO && !sendTimeoutSet) {
+        sendTimeoutSet = true;
+        Note("setsockopt SO_SNDTIMEO");
+    }
+    return realSetOption(socket, level, name, value, length);
+}
+
 int reports;
 int reportedStatus;
 std::string reportedText;
@@ -191,6 +206,7 @@ protected:
         ASSERT_TRUE(Swap("gethostbyname", (void *)WatchLookup, (void **)&realLookup));
         ASSERT_TRUE(Swap("closesocket", (void *)WatchClose, (void **)&realClose));
         ASSERT_TRUE(Swap("connect", (void *)WatchConnect, (void **)&realConnect));
+        ASSERT_TRUE(Swap("setsockopt", (void *)WatchSetOption, (void **)&realSetOption));
         // An allocator this program does not import is one the check run
         // cannot call.
         SwapIfImported("msvcrt.dll", "malloc", (void *)WatchMalloc, (void **)&realMalloc);
@@ -255,18 +271,22 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
          {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"), Send("+OK\r\n"),
           Expect("stat\r\n"), Send("+OK 3 300\r\n"), Expect("QUIT\r\n"), Send("+OK bye\r\n")},
          CHECK_NEW_MAIL, " 3 件の新着メールがあります ",
-         {"WSAStartup 257", "gethostbyname ''", "connect", "report 101", "closesocket", "WSACleanup"}},
+         {"WSAStartup 257", "gethostbyname ''", "connect", "setsockopt SO_SNDTIMEO", "report 101", "closesocket",
+          "WSACleanup"}},
         {"USER refused: log-out, close and release come first", "127.0.0.86", false, false, nullptr,
          {Send(greeting), Expect("USER alice\r\n"), Send("-ERR\r\n"), Expect("QUIT\r\n"), Send("+OK\r\n")},
          CHECK_AUTH_FAILED, " ユーザ名が違います ",
-         {"WSAStartup 257", "gethostbyname '127.0.0.86'", "connect", "closesocket", "WSACleanup", "report 103"}},
+         {"WSAStartup 257", "gethostbyname '127.0.0.86'", "connect", "setsockopt SO_SNDTIMEO", "closesocket",
+          "WSACleanup", "report 103"}},
         {"silent server: close and release come first", "127.0.0.85", false, false, nullptr,
          {Send(greeting), Expect("USER alice\r\n")}, CHECK_FAILED, " サーバから応答がありません ",
-         {"WSAStartup 257", "gethostbyname '127.0.0.85'", "connect", "closesocket", "WSACleanup", "report 102"}},
+         {"WSAStartup 257", "gethostbyname '127.0.0.85'", "connect", "setsockopt SO_SNDTIMEO", "closesocket",
+          "WSACleanup", "report 102"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         calls.clear();
+        sendTimeoutSet = false;
         failStartup = c.failStartup;
         failLookup = c.failLookup;
         lookupAnswer = c.lookupAnswer;

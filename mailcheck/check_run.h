@@ -1,0 +1,53 @@
+// What one check run holds while it talks to the server, and the steps the
+// POP3 and IMAP exchanges share: commands out, replies in, one report.
+#ifndef TOLVARAN_CHECK_RUN_H
+#define TOLVARAN_CHECK_RUN_H
+
+#include <windows.h>
+
+#include <stddef.h>
+
+#include "mailcheck/mailcheck.h"
+#include "mailcheck/plain_stream.h"
+#include "mailcheck/pop3_reply.h"
+#include "resources/resource.h"
+
+// Everything a check run holds, kept on its thread's stack.
+struct CheckRun {
+    HWND window;
+    int timeoutMs;
+    int deadlineMs;
+    int reported;
+    CheckStatus status;
+    const char *text;
+    char command[COMMAND_BUFFER_SIZE];
+    char tooltip[TOOLTIP_BUFFER_SIZE];
+    PlainConnection connection;
+    ReplyReader reader;
+};
+
+// Hands the outcome to the main window; returns once it has been shown.
+void Report(CheckRun *run, CheckStatus status, const char *text);
+
+// Keeps the outcome of a failure, reported after the clean-up.
+void SetFailure(CheckRun *run, CheckStatus status, const char *text);
+
+// Appends count bytes to the command buffer; returns 0 if they do not fit.
+int AppendCommand(char *command, size_t *length, const char *bytes, size_t count);
+
+// Sends the command buffer's text; the result is not examined.
+void SendCommand(CheckRun *run);
+
+// Receives the next reply line; 0 when none came, or the session ran out of
+// time while it was coming.
+int ReceiveInTime(CheckRun *run);
+
+// Puts the text of the count of new messages into the tooltip buffer and
+// reports it, or " 新着メールはありません " when there are none.
+void ReportCount(CheckRun *run, int count);
+
+// The exchanges, each on a connected stream bound to run->reader.
+void TalkPop3(CheckRun *run, const MailCredentials *credentials);
+void TalkImap(CheckRun *run, const MailCredentials *credentials);
+
+#endif

@@ -1,0 +1,103 @@
+// The POP3 exchange: USER, PASS, STAT, the report of the count, QUIT.
+#include <string.h>
+
+#include "mailcheck/check_run.h"
+#include "mailcheck/check_texts.h"
+#include "mailcheck/stat_count.h"
+
+// What one exchange of command and reply came to.
+enum ReplyVerdict {
+    REPLY_ACCEPTED,
+    REPLY_REFUSED,
+    REPLY_SILENT,
+    REPLY_UNSAFE
+};
+
+// Puts "verb value\r\n" into the command buffer. Returns 0, with the buffer
+// empty, when value holds a line break (it would smuggle in a command of
+// its own) or the line does not fit.
+static int FormatCommand(CheckRun *run, const char *verb, const char *value, size_t valueCapacity)
+{
+    size_t valueLength = strnlen(value, valueCapacity);
+    size_t length = 0;
+    run->command[0] = 0;
+    if (memchr(value, '\r', valueLength) != NULL || memchr(value, '\n', valueLength) != NULL)
+        return 0;
+    if (!AppendCommand(run->command, &length, verb, strlen(verb)) ||
+        !AppendCommand(run->command, &length, value, valueLength) ||
+        !AppendCommand(run->command, &length, "\r\n", 2)) {
+        run->command[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+// Receives the next reply and judges it by its first byte.
+static ReplyVerdict ReceiveVerdict(CheckRun *run)
+{
+    if (ReceiveInTime(run) == 0)
+        return REPLY_SILENT;
+    return run->reader.buffer[0] == '+' ? REPLY_ACCEPTED : REPLY_REFUSED;
+}
+
+// Sends one command with its argument and judges the reply.
+static ReplyVerdict Exchange(CheckRun *run, const char *verb, const char *value, size_t valueCapacity)
+{
+    if (!FormatCommand(run, verb, value, valueCapacity))
+        return REPLY_UNSAFE;
+    SendCommand(run);
+    return ReceiveVerdict(run);
+}
+
+// Sends QUIT and waits for its reply, whatever it says.
+static void LogOut(CheckRun *run)
+{
+    size_t length = 0;
+    AppendCommand(run->command, &length, "QUIT\r\n", 6);
+    SendCommand(run);
+    ReceiveReply(&run->reader);
+}
+
+// Ends a session whose command went wrong: a silent server is left at once,
+// any other is logged out of first.
+static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, const char *text)
+{
+    if (verdict == REPLY_SILENT) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+        return;
+    }
+    LogOut(run);
+    SetFailure(run, status, text);
+}
+
+// Greeting, USER, PASS and STAT. On success reports the count and logs out;
+// on failure logs out where the server still listens and keeps the outcome
+// for the caller to report after the clean-up.
+void TalkPop3(CheckRun *run, const MailCredentials *credentials)
+{
+    if (ReceiveInTime(run) == 0) {
+        SetFailure(run, CHECK_FAILED, textNoAnswer);
+        return;
+    }
+
+    ReplyVerdict verdict = Exchange(run, "USER ", credentials->userName, sizeof credentials->userName);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongUser);
+        return;
+    }
+    verdict = Exchange(run, "PASS ", credentials->password, sizeof credentials->password);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongPassword);
+        return;
+    }
+    verdict = Exchange(run, "stat", "", 1);
+    if (verdict != REPLY_ACCEPTED) {
+        EndRefused(run, verdict, CHECK_FAILED, textCommandFailed);
+        return;
+    }
+
+    ReportCount(run, ParseStatCount(run->reader.buffer, run->reader.replyLength));
+    // The report goes first, so the next interval counts from it.
+    LogOut(run);
+}
+
