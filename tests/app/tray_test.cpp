@@ -9,6 +9,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/app.h"
@@ -258,6 +259,13 @@ std::string MailText(int count)
 void Report(WPARAM status, const char *text)
 {
     SendMessageA(window, WM_CHECKRESULT, status, (LPARAM)text);
+}
+
+// An IMAP check's success report, with its INBOX's UIDVALIDITY and UIDNEXT.
+void ReportMailbox(WPARAM status, const char *text, std::pair<DWORD, DWORD> uids)
+{
+    MailboxReport mailbox = {text, uids.first, uids.second, 0};
+    SendMessageA(window, WM_MAILBOXREPORT, status, (LPARAM)&mailbox);
 }
 
 class Tray : public ::testing::Test {
@@ -607,24 +615,35 @@ TEST_F(Tray, ResumeAndReturningNetworkEachBringOneCheckWhereTheyMay)
     }
 }
 
-TEST_F(Tray, NoticeOnlyWhenTheCountGoesUp)
+TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
 {
     WaitForFirstFailure();
     struct Case {
         int notify;
         std::vector<int> counts;  // success reports; -1 a failure between them
         std::string notice;       // empty: none after the last report
+        // IMAP reports: each count's UIDVALIDITY and UIDNEXT. The first after
+        // a POP3 report counts as the first since start.
+        std::vector<std::pair<DWORD, DWORD>> uids = {};
     } cases[] = {
         {1, {0, 3}, MailText(3)}, {1, {3, 5}, MailText(5)}, {1, {3, 3}, ""},
         {1, {5, 2}, ""},          {1, {3, -1, 3}, ""},      {0, {0, 3}, ""},
+        {1, {2}, MailText(2), {{7, 10}}},
+        {1, {2, 2}, MailText(2), {{7, 10}, {7, 11}}},  // one read, one arrived
+        {1, {2, 2}, "", {{7, 11}, {7, 11}}},
+        {1, {2, 3}, "", {{7, 11}, {8, 20}}},  // the mailbox was renumbered
     };
     for (const Case &c : cases) {
         mailSettings.notifyNewMail = c.notify;
-        for (int count : c.counts) {
+        for (size_t i = 0; i < c.counts.size(); i++) {
+            int count = c.counts[i];
             notices.clear();
             std::string text = count > 0 ? MailText(count) : noMailText;
-            Report(count < 0 ? CHECK_FAILED : count ? CHECK_NEW_MAIL : CHECK_NO_MAIL,
-                   count < 0 ? connectFailedText : text.c_str());
+            WPARAM status = count < 0 ? CHECK_FAILED : count ? CHECK_NEW_MAIL : CHECK_NO_MAIL;
+            if (c.uids.empty())
+                Report(status, count < 0 ? connectFailedText : text.c_str());
+            else
+                ReportMailbox(status, text.c_str(), c.uids[i]);
         }
         SCOPED_TRACE(Cp932ToUtf8(c.notice));
         ASSERT_EQ(notices.size(), c.notice.empty() ? 0u : 1u);
