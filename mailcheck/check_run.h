@@ -10,7 +10,10 @@
 #include "mailcheck/mailcheck.h"
 #include "mailcheck/plain_stream.h"
 #include "mailcheck/pop3_reply.h"
+#include "mailcheck/server_address.h"
 #include "resources/resource.h"
+
+struct TlsSession;
 
 // Everything a check run holds, kept on its thread's stack.
 struct CheckRun {
@@ -24,7 +27,19 @@ struct CheckRun {
     char tooltip[TOOLTIP_BUFFER_SIZE];
     PlainConnection connection;
     ReplyReader reader;
+    TlsSession *tls;  // the session under the stream, NULL when plain
+    void *owner;      // what runs the session, when it is not a check
 };
+
+typedef void (*TalkFunction)(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials);
+
+// Prepares run for its session, reporting to window.
+void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs);
+
+// Starts Windows Sockets, looks the server up, connects, starts TLS where
+// the address asks for it and runs talk over the stream; closes and
+// releases everything again. A failure before talk is kept in run.
+void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction talk);
 
 // Hands the outcome to the main window; returns once it has been shown.
 void Report(CheckRun *run, CheckStatus status, const char *text);

@@ -239,6 +239,22 @@ int ImapCapabilities(const ImapResponse *response)
     return SameWord(word, length, "CAPABILITY") ? ReadCapabilities(&cursor) : -1;
 }
 
+// Whether the response is "n EXISTS", "n EXPUNGE" or "n FETCH ...".
+int ImapMailboxChange(const ImapResponse *response)
+{
+    if (response->kind != IMAP_UNTAGGED || response->condition != IMAP_DATA)
+        return 0;
+    ImapCursor cursor = response->rest;
+    unsigned long long number;
+    if (!ReadNumber(&cursor, &number))
+        return 0;
+    SkipSpace(&cursor);
+    const char *word;
+    int length = ReadAtom(&cursor, &word);
+    return SameWord(word, length, "EXISTS") || SameWord(word, length, "EXPUNGE") ||
+           SameWord(word, length, "FETCH");
+}
+
 // Reads "STATUS INBOX (name number ...)" into status.
 int ReadInboxStatus(const ImapResponse *response, ImapMailboxStatus *status)
 {

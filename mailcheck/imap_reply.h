@@ -67,6 +67,10 @@ ImapReceived ReceiveImapResponse(ReplyReader *reader, ImapResponse *response);
 // "[CAPABILITY ...]" code after a condition. Returns -1 when it lists none.
 int ImapCapabilities(const ImapResponse *response);
 
+// Whether a response tells of a change in the selected mailbox: untagged
+// "n EXISTS", "n EXPUNGE" or "n FETCH".
+int ImapMailboxChange(const ImapResponse *response);
+
 // Reads "STATUS INBOX (...)" data into status; returns 0 for any other
 // response, or a STATUS of another mailbox.
 int ReadInboxStatus(const ImapResponse *response, ImapMailboxStatus *status);

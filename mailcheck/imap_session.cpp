@@ -2,9 +2,9 @@
 // report of its unseen messages, LOGOUT.
 #include <string.h>
 
-#include "mailcheck/check_run.h"
+#include "mailcheck/imap_session.h"
+
 #include "mailcheck/check_texts.h"
-#include "mailcheck/imap_reply.h"
 #include "settings/base64.h"
 
 // A user name or password as UTF-8: each byte of code page 932 text takes
@@ -12,26 +12,6 @@
 #define UTF8_FIELD_SIZE (3 * PASSWORD_SIZE)
 // "\0user\0password" in Base64, and the command around it.
 #define LOGIN_LINE_SIZE (4 * ((2 * UTF8_FIELD_SIZE + 2) / 3 + 1) + 64)
-
-// How a command ended.
-enum ImapVerdict {
-    VERDICT_OK,
-    VERDICT_NO,        // NO or BAD: the server refused
-    VERDICT_GO_ON,     // the "+" the client waits for before more bytes
-    VERDICT_SILENT,    // nothing came in time, or the connection closed
-    VERDICT_BYE,       // the server is going away
-    VERDICT_FAULT,     // a tag never sent, a broken line, a "+" out of turn
-    VERDICT_UNSAFE     // a value that cannot be sent: nothing went out
-};
-
-// What the session has learnt so far.
-struct ImapState {
-    int tagNumber;
-    char tag[16];
-    int capabilities;  // -1 until the server has listed them
-    int haveStatus;
-    ImapMailboxStatus status;
-};
 
 // Writes the decimal digits of value and a NUL to text; returns how many
 // digits. (By hand, as the count's text is: the C library's formatter may
@@ -70,6 +50,8 @@ static int NoteUntagged(ImapState *imap, const ImapResponse *response)
     int capabilities = ImapCapabilities(response);
     if (capabilities >= 0)
         imap->capabilities = capabilities;
+    if (ImapMailboxChange(response))
+        imap->changes++;
     ImapMailboxStatus status;
     if (ReadInboxStatus(response, &status) && status.haveUnseen) {
         imap->haveStatus = 1;
@@ -81,7 +63,7 @@ static int NoteUntagged(ImapState *imap, const ImapResponse *response)
 // Reads responses until the tagged one that ends the last command, or the
 // "+" that asks for more when continuation is set. Untagged responses may
 // come at any time; those not known are passed over.
-static ImapVerdict Await(CheckRun *run, ImapState *imap, int continuation)
+ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation)
 {
     for (;;) {
         ImapResponse response;
@@ -112,14 +94,14 @@ static ImapVerdict Await(CheckRun *run, ImapState *imap, int continuation)
     }
 }
 
-// Sends a command without arguments and waits for its end.
-static ImapVerdict Command(CheckRun *run, ImapState *imap, const char *verb)
+// Sends a command and waits for its end.
+ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb)
 {
     size_t length;
     StartCommand(run, imap, verb, &length);
     AppendCommand(run->command, &length, "\r\n", 2);
     SendCommand(run);
-    return Await(run, imap, 0);
+    return AwaitImap(run, imap, 0);
 }
 
 // Sends length bytes from a buffer of the log-in's own.
@@ -207,7 +189,7 @@ static ImapVerdict LogInWithLogin(CheckRun *run, ImapState *imap, const char *us
             return VERDICT_UNSAFE;
         if (literal) {
             SendLine(run, line, length);
-            ImapVerdict verdict = Await(run, imap, 1);
+            ImapVerdict verdict = AwaitImap(run, imap, 1);
             if (verdict != VERDICT_GO_ON)
                 return verdict == VERDICT_OK ? VERDICT_FAULT : verdict;
             length = 0;
@@ -216,7 +198,7 @@ static ImapVerdict LogInWithLogin(CheckRun *run, ImapState *imap, const char *us
     }
     AppendLogin(line, &length, "\r\n", 2);
     SendLine(run, line, length);
-    return Await(run, imap, 0);
+    return AwaitImap(run, imap, 0);
 }
 
 // AUTHENTICATE PLAIN: the initial response on the command line when the
@@ -240,7 +222,7 @@ static ImapVerdict LogInWithPlain(CheckRun *run, ImapState *imap, const char *us
     if (!(imap->capabilities & IMAP_CAN_SASL_IR)) {
         line[length++] = '\n';
         SendLine(run, line, length);
-        ImapVerdict verdict = Await(run, imap, 1);
+        ImapVerdict verdict = AwaitImap(run, imap, 1);
         if (verdict != VERDICT_GO_ON) {
             SecureZeroMemory(plain, sizeof plain);
             return verdict == VERDICT_OK ? VERDICT_FAULT : verdict;
@@ -253,7 +235,7 @@ static ImapVerdict LogInWithPlain(CheckRun *run, ImapState *imap, const char *us
     line[length++] = '\r';
     line[length++] = '\n';
     SendLine(run, line, length);
-    return Await(run, imap, 0);
+    return AwaitImap(run, imap, 0);
 }
 
 // Logs in the way the server allows: AUTHENTICATE PLAIN where offered,
@@ -286,18 +268,18 @@ static ImapVerdict LogIn(CheckRun *run, ImapState *imap, const MailCredentials *
 }
 
 // Sends LOGOUT and reads on until its tagged reply, whatever comes first.
-static void LogOutImap(CheckRun *run, ImapState *imap)
+void LogOutImap(CheckRun *run, ImapState *imap)
 {
-    if (Command(run, imap, "LOGOUT") == VERDICT_BYE)
-        Await(run, imap, 0);
+    if (ImapCommand(run, imap, "LOGOUT") == VERDICT_BYE)
+        AwaitImap(run, imap, 0);
 }
 
 // Keeps the failure a verdict other than OK stands for; refusedStatus and
 // refusedText are what a refusal means at this step. The server is logged
 // out of only when it refused: after silence, a BYE or a fault it is not
 // listening to this session any more.
-static void EndFailed(CheckRun *run, ImapState *imap, ImapVerdict verdict, CheckStatus refusedStatus,
-                      const char *refusedText)
+void EndImapFailed(CheckRun *run, ImapState *imap, ImapVerdict verdict, CheckStatus refusedStatus,
+                   const char *refusedText)
 {
     if (verdict == VERDICT_SILENT || verdict == VERDICT_BYE) {
         SetFailure(run, CHECK_FAILED, textNoAnswer);
@@ -326,55 +308,69 @@ static void ReportMailbox(CheckRun *run, const ImapState *imap)
     run->reported = 1;
 }
 
-// Greeting, capabilities, log-in and STATUS. On success reports and logs
-// out; on failure logs out where the server still listens and keeps the
-// outcome for the caller to report after the clean-up.
-void TalkImap(CheckRun *run, const MailCredentials *credentials)
+// A session with nothing learnt yet.
+void StartImapState(ImapState *imap)
 {
-    ImapState imap;
-    imap.tagNumber = 0;
-    imap.tag[0] = 0;
-    imap.capabilities = -1;
-    imap.haveStatus = 0;
+    imap->tagNumber = 0;
+    imap->tag[0] = 0;
+    imap->capabilities = -1;
+    imap->haveStatus = 0;
+    imap->changes = 0;
+}
 
+// Greeting, capabilities and log-in; 1 once logged in.
+int OpenImapSession(CheckRun *run, ImapState *imap, const MailCredentials *credentials)
+{
     ImapResponse greeting;
     ImapReceived received = ReceiveImapResponse(&run->reader, &greeting);
     if (run->connection.expired || received != IMAP_RECEIVED || greeting.kind != IMAP_UNTAGGED ||
         (greeting.condition != IMAP_OK && greeting.condition != IMAP_PREAUTH)) {
         SetFailure(run, CHECK_FAILED, textNoAnswer);
-        return;
+        return 0;
     }
-    imap.capabilities = ImapCapabilities(&greeting);
+    imap->capabilities = ImapCapabilities(&greeting);
+    if (greeting.condition == IMAP_PREAUTH)
+        return 1;
 
     ImapVerdict verdict;
-    if (greeting.condition == IMAP_OK) {
-        if (imap.capabilities < 0) {
-            verdict = Command(run, &imap, "CAPABILITY");
-            if (verdict != VERDICT_OK && verdict != VERDICT_NO) {
-                EndFailed(run, &imap, verdict, CHECK_FAILED, textCommandFailed);
-                return;
-            }
-        }
-        // A server that would not list them offers nothing we know.
-        if (imap.capabilities < 0)
-            imap.capabilities = 0;
-        const char *refused;
-        verdict = LogIn(run, &imap, credentials, &refused);
-        if (verdict != VERDICT_OK) {
-            EndFailed(run, &imap, verdict == VERDICT_UNSAFE ? VERDICT_NO : verdict,
-                      refused == textCommandFailed ? CHECK_FAILED : CHECK_AUTH_FAILED, refused);
-            return;
+    if (imap->capabilities < 0) {
+        verdict = ImapCommand(run, imap, "CAPABILITY");
+        if (verdict != VERDICT_OK && verdict != VERDICT_NO) {
+            EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
+            return 0;
         }
     }
+    // A server that would not list them offers nothing we know.
+    if (imap->capabilities < 0)
+        imap->capabilities = 0;
+    const char *refused;
+    verdict = LogIn(run, imap, credentials, &refused);
+    if (verdict != VERDICT_OK) {
+        EndImapFailed(run, imap, verdict == VERDICT_UNSAFE ? VERDICT_NO : verdict,
+                      refused == textCommandFailed ? CHECK_FAILED : CHECK_AUTH_FAILED, refused);
+        return 0;
+    }
+    return 1;
+}
 
-    verdict = Command(run, &imap, "STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)");
-    if (verdict == VERDICT_OK && !imap.haveStatus)
+// Logs in, asks STATUS of INBOX, reports and logs out; on failure logs out
+// where the server still listens and keeps the outcome for the caller to
+// report after the clean-up.
+void TalkImap(CheckRun *run, const MailCredentials *credentials)
+{
+    ImapState state;
+    ImapState *imap = &state;
+    StartImapState(imap);
+    if (!OpenImapSession(run, imap, credentials))
+        return;
+    ImapVerdict verdict = ImapCommand(run, imap, "STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)");
+    if (verdict == VERDICT_OK && !imap->haveStatus)
         verdict = VERDICT_NO;
     if (verdict != VERDICT_OK) {
-        EndFailed(run, &imap, verdict, CHECK_FAILED, textCommandFailed);
+        EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
         return;
     }
-    ReportMailbox(run, &imap);
+    ReportMailbox(run, imap);
     // The report goes first, so the next interval counts from it.
-    LogOutImap(run, &imap);
+    LogOutImap(run, imap);
 }

@@ -49,29 +49,29 @@ static void SetTlsFailure(CheckRun *run, TlsStart outcome)
         SetFailure(run, CHECK_FAILED, textTlsFailed);
 }
 
-// The exchange the address names, over stream.
+// Binds the reader to stream and runs the exchange over it.
 static void Talk(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials,
-                 const ByteStream *stream)
+                 const ByteStream *stream, TalkFunction talk)
 {
     StartReplies(&run->reader, stream);
-    if (server->protocol == PROTOCOL_IMAP)
-        TalkImap(run, credentials);
-    else
-        TalkPop3(run, credentials);
+    talk(run, server, credentials);
 }
 
 // The exchange inside TLS. A certificate that fails its check ends the run
 // before a single byte is sent inside the session, and so does one that
 // fails after a renegotiation; the report then names what broke.
-static void TalkOverTls(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials)
+static void TalkOverTls(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials,
+                        TalkFunction talk)
 {
-    // Only TLS checks carry the session's buffers on their stack.
+    // Only TLS sessions carry the session's buffers on their stack.
     TlsSession session;
     TlsStart start = StartTls(&session, &run->connection, server);
     if (start == TLS_READY) {
         ByteStream secure;
         TlsStream(&secure, &session);
-        Talk(run, server, credentials, &secure);
+        run->tls = &session;
+        Talk(run, server, credentials, &secure, talk);
+        run->tls = NULL;
         if (session.broken != TLS_READY && !run->reported)
             SetTlsFailure(run, session.broken);
     } else {
@@ -80,48 +80,72 @@ static void TalkOverTls(CheckRun *run, const ServerAddress *server, const MailCr
     EndTls(&session);
 }
 
-// Runs one whole check and sends its one report to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
+// Prepares run for its session, reporting to window.
+void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs)
 {
-    CheckRun run;
-    run.window = window;
-    run.timeoutMs = timeoutMs;
-    run.deadlineMs = deadlineMs;
-    run.reported = 0;
-    run.status = CHECK_FAILED;
-    run.text = textNetworkUnusable;
-    run.command[0] = 0;
-    run.tooltip[0] = 0;
+    run->window = window;
+    run->timeoutMs = timeoutMs;
+    run->deadlineMs = deadlineMs;
+    run->reported = 0;
+    run->status = CHECK_FAILED;
+    run->text = textNetworkUnusable;
+    run->command[0] = 0;
+    run->tooltip[0] = 0;
+    run->tls = NULL;
+    run->owner = NULL;
+}
 
+// Starts Windows Sockets, looks the server up, connects, starts TLS where
+// the address asks for it and runs talk over the stream; closes and
+// releases everything again. A failure before talk is kept in run.
+void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction talk)
+{
     WSADATA wsaData;
     int started = WSAStartup(0x0101, &wsaData) == 0;
     SOCKET connection = INVALID_SOCKET;
     ServerAddress server;
     if (started) {
         if (ParseServerAddress(credentials->serverName, &server))
-            connection = OpenConnection(&run, &server);
+            connection = OpenConnection(run, &server);
         else
-            SetFailure(&run, CHECK_FAILED, textServerNotFound);
+            SetFailure(run, CHECK_FAILED, textServerNotFound);
     }
     if (connection != INVALID_SOCKET) {
         // Every receive waits at most the time-out, and none goes past the
         // deadline, TLS records included: a server that never answers, or
         // trickles, cannot hold the check run for ever.
-        StartPlain(&run.connection, connection, run.timeoutMs, run.deadlineMs);
+        StartPlain(&run->connection, connection, run->timeoutMs, run->deadlineMs);
         if (server.tls) {
-            TalkOverTls(&run, &server, credentials);
+            TalkOverTls(run, &server, credentials, talk);
         } else {
             ByteStream plain;
-            PlainStream(&plain, &run.connection);
-            Talk(&run, &server, credentials, &plain);
+            PlainStream(&plain, &run->connection);
+            Talk(run, &server, credentials, &plain, talk);
         }
         closesocket(connection);
     }
     if (started)
         WSACleanup();
+    SecureZeroMemory(run->command, sizeof run->command);
+}
+
+// The exchange the address names.
+static void TalkByProtocol(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials)
+{
+    if (server->protocol == PROTOCOL_IMAP)
+        TalkImap(run, credentials);
+    else
+        TalkPop3(run, credentials);
+}
+
+// Runs one whole check and sends its one report to window.
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
+{
+    CheckRun run;
+    StartCheckRun(&run, window, timeoutMs, deadlineMs);
+    RunSession(&run, credentials, TalkByProtocol);
     if (!run.reported)
         Report(&run, run.status, run.text);
-    SecureZeroMemory(run.command, sizeof run.command);
 }
 
 // Thread routine: checks with a copy of the settings taken under their lock.
