@@ -42,7 +42,7 @@ extern UINT networkSettleMs;
 extern DWORD networkCheckGapMs;
 void NoteReportForRecovery(WPARAM status, const char *text);
 void OnResume(HWND hwnd);
-void OnSuspend(void);
+void OnSuspend(HWND hwnd);
 void OnNetworkChanged(HWND hwnd);
 int OnRecoveryTimer(HWND hwnd, UINT_PTR timer);
 void StopRecoveryTimers(HWND hwnd);
@@ -50,6 +50,19 @@ void StopRecoveryTimers(HWND hwnd);
 // The watch on the network (app/network_watch.cpp).
 void StartNetworkWatch(HWND hwnd);
 void StopNetworkWatch(void);
+
+// The IDLE watch as the window runs it (app/idle_watch.cpp). The times and
+// the thread routine are variables so that the tests can shorten and watch
+// them.
+extern UINT idleChangeSettleMs;
+extern DWORD idleShortLifeMs;
+extern DWORD idleFirstWaitMs;
+extern unsigned(__stdcall *idleWatchRoutine)(void *);
+void NoteMailboxForIdle(HWND hwnd, const MailboxReport *mailbox);
+void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number);
+int OnIdleTimer(HWND hwnd, UINT_PTR timer);
+int StopIdleWatch(HWND hwnd, DWORD waitMs);
+void OnSettingsChangedForIdle(HWND hwnd);
 
 // Icons at the sizes of the system's DPI (app/tray_image.cpp).
 HICON LoadIconAtSize(HINSTANCE instance, int id, int size);

@@ -1,5 +1,6 @@
 // The checks that come back by themselves: one after a resume from sleep,
-// and one when the network returns after a failure it may have caused.
+// and one when the network returns after a failure it may have caused or
+// changes under a running IDLE watch.
 #include "app/app.h"
 
 #include <string.h>
@@ -24,6 +25,9 @@ static int resumeCheckPending;
 static int suspendedSinceResume = 1;
 static DWORD lastResumeTick;
 static int networkChecked;
+// A network change stopped the IDLE watch: its connection came from an
+// address that may be gone. The check that follows starts a new one.
+static int watchLostToNetwork;
 static DWORD lastNetworkCheckTick;
 
 // The failures that may go away with the network: never a refused log-in,
@@ -60,22 +64,27 @@ void OnResume(HWND hwnd)
     SetTimer(hwnd, ID_RESUME_TIMER, resumeCheckDelayMs, NULL);
 }
 
-// The machine is going to sleep: its next resume counts as a new one.
-void OnSuspend(void)
+// The machine is going to sleep: its next resume counts as a new one, and
+// the IDLE watch ends; the resume's check starts it again.
+void OnSuspend(HWND hwnd)
 {
     suspendedSinceResume = 1;
+    StopIdleWatch(hwnd, 0);
 }
 
-// Whether a network change should bring a check: a curable failure, and no
-// timed or resume check already coming.
+// Whether a network change should bring a check: a curable failure and no
+// timed or resume check already coming, or an IDLE watch to bring back.
 static int NetworkCheckWanted(void)
 {
-    return networkMayCure && !CheckTimerArmed() && !resumeCheckPending;
+    return watchLostToNetwork || (networkMayCure && !CheckTimerArmed() && !resumeCheckPending);
 }
 
-// A change of addresses or interfaces: (re)starts the wait for the burst's end.
+// A change of addresses or interfaces: ends the IDLE watch and (re)starts
+// the wait for the burst's end.
 void OnNetworkChanged(HWND hwnd)
 {
+    if (StopIdleWatch(hwnd, 0))
+        watchLostToNetwork = 1;
     if (NetworkCheckWanted())
         SetTimer(hwnd, ID_NETWORK_TIMER, networkSettleMs, NULL);
 }
@@ -94,6 +103,7 @@ static void OnNetworkSettled(HWND hwnd)
     }
     networkChecked = 1;
     lastNetworkCheckTick = now;
+    watchLostToNetwork = 0;
     SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
 }
 

@@ -50,6 +50,7 @@ static void RunSettingsCommand(HWND hwnd)
     int ended = RunSettingsDialog(hInstance, hwnd);
     if (ended == SETTINGS_ALREADY_OPEN)
         return;
+    OnSettingsChangedForIdle(hwnd);
     SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
     if (ended == SETTINGS_NOT_SAVED)
         ShowSaveFailure(hwnd, iniPath);
@@ -70,10 +71,11 @@ static void OnCheckTimer(HWND hwnd)
         SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
 }
 
-// One of the window's timers: the recovery checks' own, or the schedule's.
+// One of the window's timers: the recovery checks' own, the IDLE watch's,
+// or the schedule's.
 static void OnTimer(HWND hwnd, UINT_PTR timer)
 {
-    if (!OnRecoveryTimer(hwnd, timer))
+    if (!OnRecoveryTimer(hwnd, timer) && !OnIdleTimer(hwnd, timer))
         OnCheckTimer(hwnd);
 }
 
@@ -83,7 +85,7 @@ static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
     if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND)
         OnResume(hwnd);
     else if (event == PBT_APMSUSPEND)
-        OnSuspend();
+        OnSuspend(hwnd);
     return TRUE;
 }
 
@@ -126,6 +128,7 @@ static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text, const MailboxRe
 static void OnMailboxReport(HWND hwnd, WPARAM status, const MailboxReport *mailbox)
 {
     OnCheckResult(hwnd, status, (LPARAM)mailbox->text, mailbox);
+    NoteMailboxForIdle(hwnd, mailbox);
 }
 
 // Mouse on the tray icon: right-button release opens the menu, a double
@@ -166,6 +169,8 @@ static void OnClose(HWND hwnd)
     checkTimerArmed = 0;
     StopRecoveryTimers(hwnd);
     StopNetworkWatch();
+    // DONE and LOGOUT get a second; the exit does not wait longer.
+    StopIdleWatch(hwnd, 1000);
     RemoveTrayIcon();
     DestroyWindow(hwnd);
 }
@@ -188,6 +193,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_MAILBOXREPORT:
         OnMailboxReport(hwnd, wParam, (const MailboxReport *)lParam);
+        return 0;
+    case WM_IDLEWATCH:
+        OnIdleWatch(hwnd, wParam, lParam);
         return 0;
     case WM_NETWORKCHANGED:
         OnNetworkChanged(hwnd);

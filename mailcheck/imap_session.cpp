@@ -94,14 +94,14 @@ ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation)
     }
 }
 
-// Sends a command and waits for its end.
-ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb)
+// Sends a command and waits for its end, or for its "+".
+ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation)
 {
     size_t length;
     StartCommand(run, imap, verb, &length);
     AppendCommand(run->command, &length, "\r\n", 2);
     SendCommand(run);
-    return AwaitImap(run, imap, 0);
+    return AwaitImap(run, imap, continuation);
 }
 
 // Sends length bytes from a buffer of the log-in's own.
@@ -270,7 +270,7 @@ static ImapVerdict LogIn(CheckRun *run, ImapState *imap, const MailCredentials *
 // Sends LOGOUT and reads on until its tagged reply, whatever comes first.
 void LogOutImap(CheckRun *run, ImapState *imap)
 {
-    if (ImapCommand(run, imap, "LOGOUT") == VERDICT_BYE)
+    if (ImapCommand(run, imap, "LOGOUT", 0) == VERDICT_BYE)
         AwaitImap(run, imap, 0);
 }
 
@@ -334,7 +334,7 @@ int OpenImapSession(CheckRun *run, ImapState *imap, const MailCredentials *crede
 
     ImapVerdict verdict;
     if (imap->capabilities < 0) {
-        verdict = ImapCommand(run, imap, "CAPABILITY");
+        verdict = ImapCommand(run, imap, "CAPABILITY", 0);
         if (verdict != VERDICT_OK && verdict != VERDICT_NO) {
             EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
             return 0;
@@ -363,7 +363,7 @@ void TalkImap(CheckRun *run, const MailCredentials *credentials)
     StartImapState(imap);
     if (!OpenImapSession(run, imap, credentials))
         return;
-    ImapVerdict verdict = ImapCommand(run, imap, "STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)");
+    ImapVerdict verdict = ImapCommand(run, imap, "STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)", 0);
     if (verdict == VERDICT_OK && !imap->haveStatus)
         verdict = VERDICT_NO;
     if (verdict != VERDICT_OK) {

@@ -34,8 +34,9 @@ void StartImapState(ImapState *imap);
 // "+" that asks for more when continuation is set.
 ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation);
 
-// Sends a command (verb and arguments, without the tag) and waits for its end.
-ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb);
+// Sends a command (verb and arguments, without the tag) and waits for its
+// end, or with continuation for the "+" that lets it go on.
+ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation);
 
 // Greeting, capabilities and log-in. Returns 1 once logged in; otherwise the
 // failure is kept in run (a refused log-in as CHECK_AUTH_FAILED), and the

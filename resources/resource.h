@@ -31,6 +31,9 @@
 #define ID_CHECK_TIMER    32767
 #define ID_RESUME_TIMER   32766
 #define ID_NETWORK_TIMER  32765
+// The IDLE watch's: the end of a burst of changes, and a watch's delayed start.
+#define ID_IDLE_CHANGE_TIMER 32764
+#define ID_IDLE_START_TIMER  32763
 
 // Messages of the main window (WM_USER is 0x0400).
 #define WM_TRAYNOTIFY   1024
@@ -41,6 +44,9 @@
 // Sent by an IMAP check that succeeded, in place of WM_CHECKRESULT: the
 // CheckStatus in wParam, a MailboxReport in lParam.
 #define WM_MAILBOXREPORT 1028
+// Posted by the IDLE watch: an IdleEvent in wParam, the watch's number in
+// lParam.
+#define WM_IDLEWATCH 1029
 
 #ifndef RC_INVOKED
 // Outcome of one check run, carried in wParam of WM_CHECKRESULT.
@@ -49,6 +55,14 @@ enum CheckStatus {
     CHECK_NEW_MAIL = 101,
     CHECK_FAILED = 102,
     CHECK_AUTH_FAILED = 103
+};
+
+// What the IDLE watch tells the main window.
+enum IdleEvent {
+    IDLE_CHANGED = 1,     // INBOX changed: a message came, went or changed flags
+    IDLE_ENDED,           // the watch ended by itself: dropped, BYE, refresh failed
+    IDLE_LOGIN_REFUSED,   // the server refused the watch's log-in
+    IDLE_REFUSED          // the server would not EXAMINE INBOX or IDLE
 };
 #endif
 

@@ -157,6 +157,9 @@ int LoadSettings(const char *path, const char *section)
 
     ReadProfileValue(path, section, "MAIL_NOTIFY", value);
     mailSettings.notifyNewMail = !NumberIsZero(value);
+
+    ReadProfileValue(path, section, "IMAP_IDLE", value);
+    mailSettings.imapIdle = !NumberIsZero(value);
     return 1;
 }
 

@@ -25,6 +25,8 @@ struct MailSettings {
     // MAIL_NOTIFY: 0 turns the new-mail notice off. The dialog does not
     // show it, and saving leaves the key as it is in the file.
     int notifyNewMail;
+    // IMAP_IDLE: 0 turns the IDLE watch off; read like MAIL_NOTIFY.
+    int imapIdle;
 };
 
 // What a check run needs of the settings, copied in one piece under the lock.

@@ -42,6 +42,11 @@ ServerAction Reset()
     return ServerAction{ServerAction::RESET, {}, 0, {}};
 }
 
+ServerAction Signal()
+{
+    return ServerAction{ServerAction::SIGNAL, {}, 0, {}};
+}
+
 std::string ExpectedClientBytes(const std::vector<ServerAction> &script)
 {
     std::string all;
@@ -182,6 +187,10 @@ void FakePop3Server::Play()
             break;
         case ServerAction::PAUSE:
             Sleep(action.delayMs);
+            break;
+        case ServerAction::SIGNAL:
+            if (onSignal)
+                onSignal();
             break;
         case ServerAction::CLOSE:
             closesocket(client);

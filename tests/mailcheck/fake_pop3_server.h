@@ -7,13 +7,14 @@
 #include <winsock.h>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct ServerAction {
-    enum Kind { SEND, EXPECT, PAUSE, CLOSE, RESET } kind;
+    enum Kind { SEND, EXPECT, PAUSE, CLOSE, RESET, SIGNAL } kind;
     std::vector<std::string> pieces;  // SEND: sent one after another
     int delayMs = 0;                  // SEND: pause after each piece; PAUSE: length
     std::string bytes;                // EXPECT: what the client must send next
@@ -32,6 +33,8 @@ ServerAction Pause(int ms);
 ServerAction Close();
 // Aborts the connection with a reset.
 ServerAction Reset();
+// Calls the server's onSignal, where the test acts on the client.
+ServerAction Signal();
 
 // Concatenation of the EXPECT bytes: all the client may ever send.
 std::string ExpectedClientBytes(const std::vector<ServerAction> &script);
@@ -54,6 +57,7 @@ public:
 
     // How long the server waits for a client, or for its next bytes.
     DWORD patienceMs = 15000;
+    std::function<void()> onSignal;
 
 private:
     void Play();

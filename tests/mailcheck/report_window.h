@@ -17,6 +17,7 @@ struct ReportLog {
     // a WM_CHECKRESULT.
     std::string mailbox;
     DWORD thread = 0;       // thread the window procedure ran on
+    std::string idleEvents; // WM_IDLEWATCH events, as "changed ended ..."
     // Runs inside the window procedure, while the check run waits in its send.
     std::function<void()> duringReport;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_pop3_server.h"
+#include "mailcheck/imap_idle.h"
 #include "mailcheck/mailcheck.h"
 #include "report_window.h"
 #include "resources/resource.h"
@@ -37,6 +38,8 @@ struct Row {
     std::string serverName;  // empty: the row's own address
     bool imap = false;       // the address as imap://ADDRESS:110
     std::string mailbox;     // an IMAP success's record, as ReportLog shows it
+    bool watch = false;      // the IDLE watch instead of a check: no report,
+    std::string events;      // but these WM_IDLEWATCH events
 };
 
 const std::string greeting = "+OK Tolvaran test server ready\r\n";
@@ -383,6 +386,43 @@ std::vector<Row> Rows()
                   Send("* OK " + std::string(60000, 'x') + "\r\nA1 OK\r\n")},
                  CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
 
+    // The IDLE watch: log-in and EXAMINE as a check logs in, then IDLE.
+    {
+        auto watch = [&](const std::string &name, std::vector<ServerAction> idling, const std::string &events) {
+            Row row = MakeImap("IDLE watch: " + name,
+                               Join({Send(ImapGreeting("AUTH=PLAIN SASL-IR IDLE")),
+                                     Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send("A1 OK\r\n"),
+                                     Expect("A2 EXAMINE INBOX\r\n"),
+                                     Send("* 3 EXISTS\r\n* OK [UIDNEXT 4] next\r\nA2 OK [READ-ONLY] done\r\n"),
+                                     Expect("A3 IDLE\r\n")},
+                                    idling),
+                               0, "", ORDER_ANY);
+            row.watch = true;
+            row.events = events;
+            add(row);
+        };
+        watch("EXISTS while idling is one change",
+              {Send("+ idling\r\n* OK Still here\r\n"), Send("* 4 EXISTS\r\n"), Close()}, "changed ended");
+        watch("NO to IDLE: no watch",
+              {Send("A3 NO not here\r\n"), Expect("A4 LOGOUT\r\n"), Send("* BYE\r\nA4 OK\r\n")}, "refused");
+        watch("the refresh sends DONE and a new IDLE",
+              {Send("+ idling\r\n"), Expect("DONE\r\n"), Send("A3 OK IDLE terminated\r\n"), Expect("A4 IDLE\r\n"),
+               Send("+ idling\r\n"), Close()},
+              "ended");
+        watch("a stop sends DONE and LOGOUT and tells nothing",
+              {Send("+ idling\r\n"), Signal(), Expect("DONE\r\n"), Send("A3 OK\r\n"), Expect("A4 LOGOUT\r\n"),
+               Send("* BYE\r\nA4 OK\r\n")},
+              "");
+        Row row = MakeImap("IDLE watch: a refused log-in",
+                           {Send(ImapGreeting("AUTH=PLAIN SASL-IR IDLE")),
+                            Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send("A1 NO [AUTHENTICATIONFAILED]\r\n"),
+                            Expect("A2 LOGOUT\r\n"), Send("* BYE\r\nA2 OK\r\n")},
+                           0, "", ORDER_ANY);
+        row.watch = true;
+        row.events = "login-refused";
+        add(row);
+    }
+
     // Before any POP3 is spoken.
     {
         Row row = Make("nothing listens on port 110", {}, CHECK_FAILED, cannotConnect, ORDER_ANY);
@@ -446,7 +486,17 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     CopyTextCut(credentials.serverName, sizeof credentials.serverName, serverName.c_str());
     CopyTextCut(credentials.userName, sizeof credentials.userName, row.user.c_str());
     CopyTextCut(credentials.password, sizeof credentials.password, row.password.c_str());
-    RunMailCheck(window, &credentials, row.timeoutMs, row.deadlineMs);
+    if (row.watch) {
+        HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        server.onSignal = [stop] { SetEvent(stop); };
+        RunIdleWatch(window, stop, 1, &credentials, row.timeoutMs);
+        MSG message;  // the events it posted to this thread's window
+        while (PeekMessageA(&message, window, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        CloseHandle(stop);
+    } else {
+        RunMailCheck(window, &credentials, row.timeoutMs, row.deadlineMs);
+    }
 
     server.Join();
     DestroyWindow(window);
@@ -457,6 +507,9 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
 
 TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
 {
+    // The watch renews IDLE after 2 s: long enough for every row that does
+    // not wait for it.
+    idleRefreshMs = 2000;
     std::vector<Row> rows = Rows();
     ASSERT_GE(rows.size(), 25u);
     ASSERT_LE(rows.size(), 80u);  // 127.0.0.10 .. 127.0.0.89
@@ -474,15 +527,18 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
         const RowResult &result = results[i];
         SCOPED_TRACE(row.name + " (127.0.0." + std::to_string(10 + i) + ")");
         EXPECT_TRUE(result.problems.empty()) << ::testing::PrintToString(result.problems);
+        EXPECT_EQ(result.transcript, ExpectedClientBytes(row.script));
+        EXPECT_EQ(result.log.idleEvents, row.events);
+        if (row.watch) {
+            EXPECT_EQ(result.log.count, 0);
+            continue;
+        }
         EXPECT_EQ(result.log.count, 1);
         EXPECT_EQ(result.log.status, row.status);
         EXPECT_TRUE(result.log.textGiven);
         EXPECT_EQ(Cp932ToUtf8(result.log.text), row.text);
         EXPECT_LE(result.log.text.size(), 63u);
         EXPECT_EQ(result.log.mailbox, row.mailbox);
-        if (row.listen) {
-            EXPECT_EQ(result.transcript, ExpectedClientBytes(row.script));
-        }
         EXPECT_TRUE(result.orderKept) << result.orderProblem;
     }
 }

@@ -1,0 +1,45 @@
+// TCP keep-alive and an event wait on a socket, through Windows Sockets 2;
+// the rest of the check keeps to version 1.1's calls.
+#include <winsock2.h>
+#include <mstcpip.h>
+
+#include "mailcheck/socket_wait.h"
+
+// Turns on TCP keep-alive with the given times.
+int SetKeepAlive(UINT_PTR socket, ULONG idleMs, ULONG intervalMs)
+{
+    tcp_keepalive values;
+    values.onoff = 1;
+    values.keepalivetime = idleMs;
+    values.keepaliveinterval = intervalMs;
+    DWORD returned = 0;
+    return WSAIoctl((SOCKET)socket, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL,
+                    NULL) == 0;
+}
+
+// Waits for the socket's bytes, the stop event or the time.
+SocketWait WaitForSocket(UINT_PTR socket, HANDLE stop, DWORD waitMs)
+{
+    WSAEVENT readable = WSACreateEvent();
+    if (readable == WSA_INVALID_EVENT)
+        return SOCKET_WAIT_FAILED;
+    SocketWait result = SOCKET_WAIT_FAILED;
+    // Bytes already waiting set the event at once.
+    if (WSAEventSelect((SOCKET)socket, readable, FD_READ | FD_CLOSE) == 0) {
+        HANDLE handles[2] = {stop, readable};
+        DWORD woken = WaitForMultipleObjects(2, handles, FALSE, waitMs);
+        if (woken == WAIT_OBJECT_0)
+            result = SOCKET_STOPPED;
+        else if (woken == WAIT_OBJECT_0 + 1)
+            result = SOCKET_READABLE;
+        else if (woken == WAIT_TIMEOUT)
+            result = SOCKET_QUIET;
+    }
+    // WSAEventSelect made the socket non-blocking; the receives, with their
+    // time-outs, want it blocking, which takes both calls.
+    WSAEventSelect((SOCKET)socket, NULL, 0);
+    u_long blocking = 0;
+    ioctlsocket((SOCKET)socket, FIONBIO, &blocking);
+    WSACloseEvent(readable);
+    return result;
+}
