@@ -7,6 +7,9 @@
 
 #include <string.h>
 
+#include <atomic>
+#include <functional>
+
 #include <string>
 #include <tuple>
 #include <utility>
@@ -14,6 +17,7 @@
 
 #include "app/app.h"
 #include "mailcheck/check_texts.h"
+#include "mailcheck/imap_idle.h"
 #include "mailcheck/import_hook.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
@@ -268,6 +272,34 @@ void ReportMailbox(WPARAM status, const char *text, std::pair<DWORD, DWORD> uids
     SendMessageA(window, WM_MAILBOXREPORT, status, (LPARAM)&mailbox);
 }
 
+// Stands in for the IDLE watch's thread: counts the watches started and
+// those stopped, and keeps the number of the last one.
+std::atomic<int> watchStarts, watchStops;
+std::atomic<LPARAM> lastWatch;
+
+unsigned __stdcall StubWatch(void *argument)
+{
+    IdleWatchStart start = *(IdleWatchStart *)argument;
+    HeapFree(GetProcessHeap(), 0, argument);
+    lastWatch = start.number;
+    watchStarts++;
+    if (WaitForSingleObject(start.stop, 10000) == WAIT_OBJECT_0)
+        watchStops++;
+    CloseHandle(start.stop);
+    return 0;
+}
+
+// The waits the window arms before a watch's start.
+std::vector<UINT> watchWaits;
+UINT_PTR(WINAPI *realSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
+
+UINT_PTR WINAPI WatchSetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc)
+{
+    if (id == ID_IDLE_START_TIMER)
+        watchWaits.push_back(ms);
+    return realSetTimer(hwnd, id, ms, proc);
+}
+
 class Tray : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -276,6 +308,7 @@ protected:
         ASSERT_NE(RegisterMainClass(hInstance), 0);
         ASSERT_TRUE(HookImport("shell32.dll", "Shell_NotifyIconA", (void *)WatchNotifyIcon,
                                (void **)&realNotifyIcon));
+        ASSERT_TRUE(HookImport("user32.dll", "SetTimer", (void *)WatchSetTimer, (void **)&realSetTimer));
     }
 
     void SetUp() override
@@ -587,12 +620,14 @@ TEST_F(Tray, ResumeAndReturningNetworkEachBringOneCheckWhereTheyMay)
         std::vector<std::pair<UINT, WPARAM>> events;
         int checks;
         DWORD delay;
+        DWORD gap = 0;  // the least time between two network checks
     } cases[] = {
         {CHECK_AUTH_FAILED, textWrongPassword, {resume}, 1, 300},
         {CHECK_FAILED, textCannotConnect, {resume, present}, 1, 300},
         {CHECK_FAILED, textCannotConnect, {network}, 1, 100},
         {CHECK_FAILED, textNoAnswer, {network, network, network}, 1, 100},
         {CHECK_FAILED, textTlsFailed, {network}, 1, 100},
+        {CHECK_FAILED, textTlsFailed, {network}, 0, 0, 60000},  // one network check a minute
         {CHECK_AUTH_FAILED, textWrongPassword, {network}, 0, 0},
         {CHECK_FAILED, textCommandFailed, {network}, 0, 0},
         {CHECK_FAILED, textCertificateRejected, {network}, 0, 0},
@@ -600,6 +635,7 @@ TEST_F(Tray, ResumeAndReturningNetworkEachBringOneCheckWhereTheyMay)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Cp932ToUtf8(c.text) + " events " + std::to_string(c.events.size()));
+        networkCheckGapMs = c.gap;
         SendMessageA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
         Report(c.status, c.text);
         seen.clear();
@@ -613,6 +649,66 @@ TEST_F(Tray, ResumeAndReturningNetworkEachBringOneCheckWhereTheyMay)
             ASSERT_GE(WaitSeen(WM_CHECKRESULT, FindSeen(WM_STARTCHECK), 10000), 0);
         }
     }
+}
+
+TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
+{
+    WaitForFirstFailure();
+    idleWatchRoutine = StubWatch;
+    idleChangeSettleMs = 100;
+    networkSettleMs = 100;
+    networkCheckGapMs = 0;
+    mailSettings.imapIdle = 1;
+    watchStarts = watchStops = 0;
+    watchWaits.clear();
+    MailboxReport canIdle = {noMailText, 1, 1, 1};
+    auto success = [&] { SendMessageA(window, WM_MAILBOXREPORT, CHECK_NO_MAIL, (LPARAM)&canIdle); };
+    auto started = [](int count) { PumpUntil([=] { return watchStarts == count; }, 2000); };
+    auto timerStarts = [&](int count) { SendMessageA(window, WM_TIMER, ID_IDLE_START_TIMER, 0), started(count); };
+    auto tell = [](WPARAM event) { SendMessageA(window, WM_IDLEWATCH, event, lastWatch); };
+    auto post = [](UINT message, WPARAM wParam) { return [=] { PostMessageA(window, message, wParam, 0); }; };
+    struct Step {
+        const char *name;
+        std::function<void()> act;
+        int starts, stops, checks;  // watches started and stopped so far; checks of the step
+    } steps[] = {
+        {"an IMAP success with IDLE starts a watch", success, 1, 0, 0},
+        {"a second success starts none", success, 1, 0, 0},
+        {"three changes in a burst bring one check", [&] { tell(IDLE_CHANGED), tell(IDLE_CHANGED), tell(IDLE_CHANGED); }, 1, 0, 1},
+        {"sleep stops it", post(WM_POWERBROADCAST, PBT_APMSUSPEND), 1, 1, 0},
+        {"the next success starts one", success, 2, 1, 0},
+        {"a network change stops it and brings one check", post(WM_NETWORKCHANGED, 0), 2, 2, 1},
+        {"closed settings stop it", [&] { success(), started(3), OnSettingsChangedForIdle(window); }, 3, 3, 0},
+        {"IMAP_IDLE=0: none", [&] { mailSettings.imapIdle = 0, success(), mailSettings.imapIdle = 1; }, 3, 3, 0},
+        {"NO to IDLE brings no check", [&] { success(), started(4), tell(IDLE_REFUSED); }, 4, 3, 0},
+        {"and no watch after the next success", success, 4, 3, 0},
+        {"until the settings change", [&] { OnSettingsChangedForIdle(window), success(); }, 5, 3, 0},
+        {"a refused log-in brings no check", [&] { started(5), tell(IDLE_LOGIN_REFUSED); }, 5, 3, 0},
+        {"the next success waits 30 s for its watch", success, 5, 3, 0},
+        // Watches the server closes at once: each brings one check, and the
+        // next waits twice as long.
+        {"closed 1", [&] { timerStarts(6), tell(IDLE_ENDED), success(); }, 6, 3, 1},
+        {"closed 2", [&] { timerStarts(7), tell(IDLE_ENDED), success(); }, 7, 3, 1},
+        {"closed 3", [&] { timerStarts(8), tell(IDLE_ENDED), success(); }, 8, 3, 1},
+        {"closed 4", [&] { timerStarts(9), tell(IDLE_ENDED), success(); }, 9, 3, 1},
+        {"exit stops the watch", [&] { timerStarts(10), SendMessageA(window, WM_CLOSE, 0, 0); }, 10, 4, 0},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.name);
+        seen.clear();
+        step.act();
+        PumpUntil([&] { return watchStops == step.stops && CountSeen(WM_STARTCHECK) >= step.checks; }, 2000);
+        PumpFor(2 * idleChangeSettleMs);  // room for a check too many
+        EXPECT_EQ(watchStarts, step.starts);
+        EXPECT_EQ(watchStops, step.stops);
+        EXPECT_EQ(CountSeen(WM_STARTCHECK), step.checks);
+    }
+    // Each wait is counted from the end of the last watch, a moment before.
+    const UINT waits[] = {30000, 60000, 120000, 240000, 480000};
+    ASSERT_EQ(watchWaits.size(), 5u);
+    for (size_t i = 0; i < 5; i++)
+        EXPECT_TRUE(watchWaits[i] <= waits[i] && watchWaits[i] > waits[i] - 2000) << watchWaits[i];
+    idleWatchRoutine = IdleWatchThread;
 }
 
 TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
