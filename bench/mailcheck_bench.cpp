@@ -23,7 +23,7 @@ static int lastStatus;
 
 static LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_CHECKRESULT) {
+    if (message == WM_CHECKRESULT || message == WM_MAILBOXREPORT) {
         reports++;
         lastStatus = (int)wParam;
         return 0;

@@ -5,6 +5,7 @@
 //   TOLVARAN_POP3_DIR          its directory (Linux path)
 //   TOLVARAN_POP3_DOMAIN       suffix of its user names ("" or "@domain")
 //   TOLVARAN_POP3_CONCURRENCY  how many check runs to start at once
+//   TOLVARAN_IMAP_ADDR         the server field for its IMAP listener, if any
 // Every session this program causes is listed, as the bytes the client must
 // have sent, in DIR/expected-sessions.txt for check_sessions.py to hold
 // against what the server recorded.
@@ -121,6 +122,38 @@ TEST(RealServer, AccountsGiveTheirCountsAndRefusals)
         EXPECT_EQ(log.status, c.status);
         EXPECT_EQ(Cp932ToUtf8(log.text), c.text);
         ExpectSession(Session(user, c.password, c.loggedIn));
+    }
+}
+
+// IMAP counts what is unseen: account five holds 5 messages, 2 of them
+// seen. Its sessions are not in Dovecot's POP3 raw logs, so none is listed.
+TEST(RealServer, ImapCountsTheUnseenMessages)
+{
+    const std::string server = Environment("TOLVARAN_IMAP_ADDR", "");
+    if (server.empty())
+        GTEST_SKIP() << "no IMAP on this server";
+    struct {
+        const char *name, *password;
+        int status;
+        const char *text;
+    } cases[] = {
+        {"five messages, two seen", "fivepass", CHECK_NEW_MAIL, " 3 件の新着メールがあります "},
+        {"wrong password", "wrongpass", CHECK_AUTH_FAILED, " パスワードが違います "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetCredentials(server, "five", c.password);
+        ReportLog log = CheckOnce();
+        EXPECT_EQ(log.count, 1);
+        EXPECT_EQ(log.status, c.status);
+        EXPECT_EQ(Cp932ToUtf8(log.text), c.text);
+        // The record holds the UIDVALIDITY Dovecot keeps ("3 V<validity> N6 ...").
+        std::string record;
+        if (c.status == CHECK_NEW_MAIL) {
+            std::string uids = ReadFileBytes(ServerDirectory() + "\\home\\five\\Maildir\\dovecot-uidlist");
+            record = "validity=" + uids.substr(3, uids.find(' ', 3) - 3) + " next=6 idle=1";
+        }
+        EXPECT_EQ(log.mailbox, record);
     }
 }
 

@@ -19,8 +19,9 @@ tolvaran_test(mailcheck_timeout_tests
   test_support.cpp
 )
 
-# Real servers: Dovecot on 127.0.0.1 and GNU Mailutils pop3d on 127.0.0.2,
-# each started by a fixture into the build tree and stopped by its pid.
+# Real servers: Dovecot on 127.0.0.1 (IMAP too, on 143) and GNU Mailutils
+# pop3d on 127.0.0.2, each started by a fixture into the build tree and
+# stopped by its pid.
 tolvaran_test(mailcheck_dovecot_tests
   mailcheck/real_server_test.cpp
   mailcheck/report_window.cpp
@@ -32,11 +33,12 @@ set(mailcheck_mailutils_dir ${CMAKE_BINARY_DIR}/mailcheck-mailutils)
 
 add_test(NAME mailcheck_dovecot_up COMMAND ${mailcheck_fixture} start dovecot 127.0.0.1 ${mailcheck_dovecot_dir})
 add_test(NAME mailcheck_dovecot_down COMMAND ${mailcheck_fixture} stop dovecot ${mailcheck_dovecot_dir})
-set_tests_properties(mailcheck_dovecot_up PROPERTIES FIXTURES_SETUP mailcheck_dovecot)
+set_tests_properties(mailcheck_dovecot_up PROPERTIES FIXTURES_SETUP mailcheck_dovecot
+  ENVIRONMENT "DOVECOT_IMAP=127.0.0.1:143")
 set_tests_properties(mailcheck_dovecot_down PROPERTIES FIXTURES_CLEANUP mailcheck_dovecot)
 set_tests_properties(mailcheck_dovecot_tests PROPERTIES
   FIXTURES_REQUIRED mailcheck_dovecot
-  ENVIRONMENT "TOLVARAN_POP3_ADDR=127.0.0.1;TOLVARAN_POP3_DIR=${mailcheck_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50")
+  ENVIRONMENT "TOLVARAN_POP3_ADDR=127.0.0.1;TOLVARAN_POP3_DIR=${mailcheck_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50;TOLVARAN_IMAP_ADDR=imap://127.0.0.1")
 add_test(NAME mailcheck_dovecot_sessions
   COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/check_sessions.py ${mailcheck_dovecot_dir})
 set_tests_properties(mailcheck_dovecot_sessions PROPERTIES
@@ -57,10 +59,11 @@ set_tests_properties(mailcheck_mailutils_sessions PROPERTIES
   FIXTURES_REQUIRED mailcheck_mailutils DEPENDS mailcheck_mailutils_tests TIMEOUT 60)
 
 # TLS: a private test CA made once per build and trusted in the tests' Wine
-# prefix; Dovecot with an implicit-TLS listener on localhost:10995 (its
-# plain listener, which the start script probes, on 127.0.0.5); scripted
-# TLS servers on localhost:11001 and up. Wine ignores IP addresses in
-# certificates, so every TLS test goes to "localhost".
+# prefix; Dovecot with implicit-TLS listeners on localhost:10995 and, for
+# IMAP as the "host:993" form reaches it, localhost:993 (its plain listener,
+# which the start script probes, on 127.0.0.5); scripted TLS servers on
+# localhost:11001 and up. Wine ignores IP addresses in certificates, so
+# every TLS test goes to "localhost".
 add_executable(trust_test_ca mailcheck/trust_test_ca.cpp test_support.cpp)
 target_link_libraries(trust_test_ca PRIVATE tolvaran_core)
 add_executable(check_probe mailcheck/check_probe.cpp mailcheck/report_window.cpp)
@@ -82,7 +85,7 @@ add_test(NAME mailcheck_tls_dovecot_up
 add_test(NAME mailcheck_tls_dovecot_down COMMAND ${mailcheck_fixture} stop dovecot ${mailcheck_tls_dovecot_dir})
 set_tests_properties(mailcheck_tls_dovecot_up PROPERTIES
   FIXTURES_SETUP mailcheck_tls_dovecot FIXTURES_REQUIRED mailcheck_tls_ca
-  ENVIRONMENT "DOVECOT_POP3S=127.0.0.1:10995;DOVECOT_TLS_CERT=${mailcheck_tls_certs}/good.pem;DOVECOT_TLS_KEY=${mailcheck_tls_certs}/good.key")
+  ENVIRONMENT "DOVECOT_POP3S=127.0.0.1:10995;DOVECOT_IMAPS=127.0.0.1:993;DOVECOT_TLS_CERT=${mailcheck_tls_certs}/good.pem;DOVECOT_TLS_KEY=${mailcheck_tls_certs}/good.key")
 set_tests_properties(mailcheck_tls_dovecot_down PROPERTIES FIXTURES_CLEANUP mailcheck_tls_dovecot)
 # The real-server program again, over TLS. Dovecot logs the bytes before
 # log-in as they came, encrypted, so there is no session check here.
@@ -90,7 +93,7 @@ add_test(NAME mailcheck_tls_dovecot_tests COMMAND mailcheck_dovecot_tests)
 set_tests_properties(mailcheck_tls_dovecot_tests PROPERTIES
   TIMEOUT 300
   FIXTURES_REQUIRED "mailcheck_tls_ca;mailcheck_tls_dovecot"
-  ENVIRONMENT "TOLVARAN_POP3_ADDR=pop3s://localhost:10995;TOLVARAN_POP3_DIR=${mailcheck_tls_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50")
+  ENVIRONMENT "TOLVARAN_POP3_ADDR=pop3s://localhost:10995;TOLVARAN_POP3_DIR=${mailcheck_tls_dovecot_dir};TOLVARAN_POP3_CONCURRENCY=50;TOLVARAN_IMAP_ADDR=localhost:993")
 
 add_test(NAME mailcheck_tls_scripted
   COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mailcheck/tls_scripted.py ${CMAKE_BINARY_DIR}

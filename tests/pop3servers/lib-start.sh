@@ -35,7 +35,8 @@ check_args() {
     esac
 }
 
-# The test accounts: "user|password as a printf format|number of messages".
+# The test accounts: "user|password as a printf format|number of messages",
+# optionally "|how many of them are seen" (IMAP counts only the others).
 # The sjis password is "パス表" in code page 932: 83 70 83 58 95 5C.
 # shellcheck disable=SC2034  # used by the scripts that source this
 accounts=(
@@ -45,13 +46,18 @@ accounts=(
     'sjis|\x83\x70\x83\x58\x95\x5c|1'
     "nopass||2"
     "demo|demo|3"
+    "five|fivepass|5|2"
 )
 
-# make_maildir PATH USER COUNT: a maildir with COUNT messages in new/.
+# make_maildir PATH USER COUNT [SEEN]: a maildir with COUNT messages, the
+# first SEEN of them read (in cur/ with the Seen flag), the others in new/.
 make_maildir() {
-    local path=$1 user=$2 count=$3 i
+    local path=$1 user=$2 count=$3 seen=${4:-0} i file
     mkdir -p "$path/new" "$path/cur" "$path/tmp"
     for ((i = 1; i <= count; i++)); do
+        # maildir name: <time>.<unique part>.<host>[:2,<flags>]
+        file=new/$((1704103200 + i * 60)).M${i}Q${user}.tolvaran
+        [ "$i" -gt "$seen" ] || file=cur/${file#new/}:2,S
         {
             printf 'Return-Path: <sender@tolvaran.test>\n'
             printf 'Message-ID: <%s-%d@tolvaran.test>\n' "$user" "$i"
@@ -63,8 +69,7 @@ make_maildir() {
             printf 'Content-Type: text/plain; charset=us-ascii\n'
             printf '\n'
             printf 'This is test message %d of %d for %s.\n' "$i" "$count" "$user"
-        } >"$path/new/$((1704103200 + i * 60)).M${i}Q${user}.tolvaran"
-        # maildir name: <time>.<unique part>.<host>
+        } >"$path/$file"
     done
 }
 
