@@ -21,6 +21,7 @@ Only the Python standard library is used.
 
 import base64
 import fcntl
+import glob
 import os
 import pwd
 import shutil
@@ -730,6 +731,50 @@ class Desktop:
         if box is None:
             raise AssertionError("no tooltip appeared over the icon at %s" % (icon.centre,))
         return box
+
+
+class Maildir:
+    """The Maildir of one account of a private Dovecot (its folder from
+    start_dovecot): messages delivered and marked seen as a mail program
+    would, and the IDLE commands its IMAP sessions have sent."""
+
+    def __init__(self, server_dir, user):
+        self.home = os.path.join(server_dir, "home", user)
+        self.path = os.path.join(self.home, "Maildir")
+        owner = os.stat(self.path)
+        self.ids = (owner.st_uid, owner.st_gid)
+        self.delivered = 0
+
+    def deliver(self):
+        """Delivers one message (written in tmp/, then moved into new/);
+        returns its file name."""
+        self.delivered += 1
+        name = "%d.T%d.P%d.tolvaran" % (time.time(), self.delivered, os.getpid())
+        temporary = os.path.join(self.path, "tmp", name)
+        with open(temporary, "w") as f:
+            f.write("From: sender@tolvaran.test\nSubject: delivered %d\n\nNew.\n" % self.delivered)
+        os.chown(temporary, *self.ids)
+        os.rename(temporary, os.path.join(self.path, "new", name))
+        return name
+
+    def mark_seen(self, name):
+        """Marks a message in new/ as read, as another mail program would."""
+        os.rename(os.path.join(self.path, "new", name),
+                  os.path.join(self.path, "cur", name + ":2,S"))
+
+    def remove_delivered(self):
+        """Takes out every message deliver() put in, read or not."""
+        for folder in ("new", "cur"):
+            for path in glob.glob(os.path.join(self.path, folder, "*.P%d.tolvaran*" % os.getpid())):
+                os.remove(path)
+
+    def idle_commands(self):
+        """How many IDLE commands the account's IMAP sessions have sent."""
+        count = 0
+        for log in glob.glob(os.path.join(self.home, "rawlog", "*.in")):
+            with open(log, "rb") as f:
+                count += sum(1 for line in f.read().split(b"\r\n") if line.endswith(b" IDLE"))
+        return count
 
 
 def pop3_sessions_module():

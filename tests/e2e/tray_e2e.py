@@ -28,7 +28,7 @@ class TrayEndToEnd(unittest.TestCase):
         cls.desk = harness.Desktop(BUILD_DIR)
         cls.desk.__enter__()
         try:
-            cls.mail_dir = cls.desk.start_dovecot(SERVER)
+            cls.mail_dir = cls.desk.start_dovecot(SERVER, env={"DOVECOT_IMAP": SERVER + ":143"})
         except BaseException:
             cls.desk.stop()
             raise
@@ -156,6 +156,28 @@ class TrayEndToEnd(unittest.TestCase):
         written = harness.wait_until(lambda: harness.read_if_there(marker) == b"from the tray", 15)
         self.assertTrue(written, "the double click launched nothing; the marker holds %r"
                         % harness.read_if_there(marker))
+        self.exit_through_menu(proc)
+
+    def test_imap_idle_shows_new_mail_at_once_and_read_mail_goes_back(self):
+        maildir = harness.Maildir(self.mail_dir, "empty")
+        self.addCleanup(maildir.remove_delivered)  # the other tests want it empty
+        idles = maildir.idle_commands()
+        proc = self.desk.start_program(self.desk.stage(
+            "idle", server="imap://" + SERVER, user="empty", password="emptypass", minutes=5))
+        # The check finds nothing, and its success starts the watch.
+        self.assertTrue(harness.wait_until(lambda: maildir.idle_commands() > idles, 30),
+                        "no IDLE reached the server")
+        icon = self.desk.wait_for_icon("clock")
+        self.desk.park_mouse()
+        before = self.desk.screenshot()
+        delivered = time.monotonic()
+        name = maildir.deliver()
+        # Long before the 5-minute schedule could bring it.
+        icon = self.desk.wait_for_icon("new_mail")
+        harness.log("new mail shown %.1f s after its delivery" % (time.monotonic() - delivered))
+        self.assertIsNotNone(self.desk.wait_for_popup(before, icon, 15), "no notice of the new mail")
+        maildir.mark_seen(name)
+        self.desk.wait_for_icon("clock")
         self.exit_through_menu(proc)
 
 
