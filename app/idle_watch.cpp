@@ -11,7 +11,10 @@
 #include "settings/settings.h"
 
 // A burst of changes gives one check, this long after its first change.
-UINT idleChangeSettleMs = 1000;
+// The changes of one event on the server come within milliseconds of one
+// another (Dovecot gathers its own for half a second before it tells), and
+// every millisecond more is a millisecond later on screen.
+UINT idleChangeSettleMs = 300;
 // A watch that lived less than this doubles the wait before the next one.
 DWORD idleShortLifeMs = 60000;
 DWORD idleFirstWaitMs = 30000;
