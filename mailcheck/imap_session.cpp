@@ -1,8 +1,8 @@
 // The IMAP exchange: greeting, capabilities, log-in, STATUS of INBOX, the
 // report of its unseen messages, LOGOUT.
-#include <string.h>
-
 #include "mailcheck/imap_session.h"
+
+#include <string.h>
 
 #include "mailcheck/check_texts.h"
 #include "settings/base64.h"
@@ -123,9 +123,8 @@ static int ToUtf8(const char *text, size_t capacity, char *utf8)
         return 0;
     WCHAR wide[PASSWORD_SIZE];
     int wideLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, wide, PASSWORD_SIZE);
-    if (wideLength <= 0)
-        return -1;
-    int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8, UTF8_FIELD_SIZE, NULL, NULL);
+    int utf8Length = wideLength <= 0 ? 0
+                     : WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8, UTF8_FIELD_SIZE, NULL, NULL);
     SecureZeroMemory(wide, sizeof wide);
     return utf8Length > 0 ? utf8Length : -1;
 }
@@ -140,7 +139,8 @@ static int AppendLogin(char *line, size_t *length, const char *bytes, size_t cou
     return 1;
 }
 
-// Whether value can go as a quoted string: 7-bit text, no CR, LF or NUL.
+// Whether value can go as a quoted string: 7-bit text (CR and LF never
+// get this far).
 static int FitsQuoted(const char *value, int length)
 {
     for (int i = 0; i < length; i++)
