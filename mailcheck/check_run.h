@@ -7,7 +7,7 @@
 
 #include <stddef.h>
 
-#include "mailcheck/mailcheck.h"
+#include "mailcheck/check_limits.h"
 #include "mailcheck/plain_stream.h"
 #include "mailcheck/pop3_reply.h"
 #include "mailcheck/server_address.h"

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "mailcheck/check_texts.h"
+#include "mailcheck/mailcheck.h"
 #include "settings/base64.h"
 
 // A user name or password as UTF-8: each byte of code page 932 text takes

@@ -4,19 +4,10 @@
 
 #include <windows.h>
 
+#include "mailcheck/check_limits.h"
 #include "mailcheck/stat_count.h"
 #include "settings/settings.h"
 
-#define COMMAND_BUFFER_SIZE  1024
-#define TOOLTIP_BUFFER_SIZE  256
-// How long a receive waits for the first byte before the server counts as
-// silent.
-#define CHECK_TIMEOUT_MS     30000
-// How long a whole session may take, counted from the connect: three full
-// receive time-outs. A server that answers, however slowly, is done well
-// within it; one that trickles a byte at a time is cut off instead of
-// holding the check, and the schedule behind it, for ever.
-#define CHECK_DEADLINE_MS    (3 * CHECK_TIMEOUT_MS)
 
 // What a successful IMAP check reports with WM_MAILBOXREPORT, beside its
 // CheckStatus: the text, and what tells new arrivals from old mail.
