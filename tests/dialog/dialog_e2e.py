@@ -97,6 +97,7 @@ class DialogEndToEnd(unittest.TestCase):
         cls.desk = harness.Desktop(BUILD_DIR, dpi=DPI)
         cls.desk.__enter__()
         try:
+            cls.desk.bind_keys(SJIS_PASSWORD + MAIL_FOLDER)
             cls.mail = cls.desk.start_dovecot(SERVER, "dovecot")
             cls.old_mail = cls.desk.start_dovecot(OLD_SERVER, "dovecot-old")
         except BaseException:

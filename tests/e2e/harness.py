@@ -20,6 +20,7 @@ Only the Python standard library is used.
 """
 
 import base64
+import ctypes
 import fcntl
 import glob
 import os
@@ -451,7 +452,9 @@ class Desktop:
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+            # -noreset: the keys bound by bind_keys stay when the last
+            # client leaves.
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset", "-screen", "0",
              "%dx%dx24" % self.size],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
@@ -571,6 +574,42 @@ class Desktop:
         """What xdotool prints (empty when it finds nothing)."""
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
                               capture_output=True, text=True).stdout.strip()
+
+    def bind_keys(self, text):
+        """Gives every character of text beyond ASCII a key of its own in the
+        display's keyboard map, once, before anything is typed. Otherwise
+        xdotool binds such a character to a spare key, presses it and unbinds
+        it again at once; Wine reads the map only when it gets to the first
+        change, so under load it finds the key unbound again and the
+        character (or a modifier's state) is lost."""
+        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        if not display:
+            raise RuntimeError("cannot open the X display %s" % self.display)
+        try:
+            low, high, per = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+            x11.XDisplayKeycodes(display, ctypes.byref(low), ctypes.byref(high))
+            count = high.value - low.value + 1
+            symbols = x11.XGetKeyboardMapping(display, ctypes.c_ubyte(low.value), count,
+                                              ctypes.byref(per))
+            table = [tuple(symbols[i * per.value + j] for j in range(per.value)) for i in range(count)]
+            x11.XFree(symbols)
+            bound = {ks for row in table for ks in row}
+            # The lowest code is left alone: servers keep it out of use.
+            free = [low.value + i for i in range(1, count) if not any(table[i])]
+            for char in sorted(set(c for c in text if ord(c) > 0x7E)):
+                keysym = 0x1000000 + ord(char)
+                if keysym in bound:
+                    continue
+                if not free:
+                    raise RuntimeError("no spare key left for %r" % char)
+                pair = (ctypes.c_ulong * 2)(keysym, keysym)
+                x11.XChangeKeyboardMapping(display, free.pop(0), 2, pair, 1)
+            x11.XSync(display, 0)
+        finally:
+            x11.XCloseDisplay(display)
 
     def windows_named(self, name, timeout=15):
         """The viewable X windows whose name is exactly name.
