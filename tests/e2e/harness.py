@@ -518,6 +518,17 @@ class Desktop:
         self.processes.append(proc)
         return proc
 
+    def stop_programs(self):
+        """Ends the programs started so far that still run, and waits for
+        their tray icons to go: a test that failed half-way must not leave
+        its program to the next (one instance at a time, one icon)."""
+        running = [proc for proc in self.processes if proc.poll() is None]
+        for proc in running:
+            proc.kill()
+            proc.wait()
+        if running and not self.wait_for_no_icon():
+            raise RuntimeError("a killed program's tray icon stayed")
+
     def run_program(self, exe, *args, timeout=30):
         """Runs a Windows program to its end; returns its exit code."""
         proc = self.start_program(exe, *args)
@@ -683,10 +694,25 @@ class Desktop:
         return wait_until(lambda: not self.tray_icons(), timeout, 0.2) is not None
 
     def pointer(self):
-        out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env,
-                             check=True, capture_output=True, text=True).stdout
-        values = dict(line.split("=", 1) for line in out.split())
-        return int(values["X"]), int(values["Y"])
+        """Where the pointer is. Asked of the root window alone: xdotool's
+        getmouselocation also looks up the window under the pointer, and
+        fails when that window is being destroyed (a program just ending)."""
+        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        if not display:
+            raise RuntimeError("cannot open the X display %s" % self.display)
+        try:
+            root, child = ctypes.c_ulong(), ctypes.c_ulong()
+            x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
+            x11.XQueryPointer(display, ctypes.c_ulong(x11.XDefaultRootWindow(display)),
+                              ctypes.byref(root), ctypes.byref(child), ctypes.byref(x),
+                              ctypes.byref(y), ctypes.byref(wx), ctypes.byref(wy),
+                              ctypes.byref(mask))
+            return x.value, y.value
+        finally:
+            x11.XCloseDisplay(display)
 
     def move(self, x, y):
         # --sync waits for the pointer to move, which it never does when it

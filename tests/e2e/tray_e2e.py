@@ -37,6 +37,9 @@ class TrayEndToEnd(unittest.TestCase):
     def tearDownClass(cls):
         cls.desk.stop()
 
+    def tearDown(self):
+        self.desk.stop_programs()
+
     def sessions(self):
         return pop3.sessions(self.mail_dir)
 
@@ -79,7 +82,6 @@ class TrayEndToEnd(unittest.TestCase):
 
     def test_first_start_without_settings_opens_them_and_cancel_checks(self):
         proc = self.desk.start_program(self.desk.stage("first", ini=False))
-        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
         dialog = self.desk.windows_named("\u8a2d\u5b9a")  # 設定
         # (Wine's work area takes the taskbar in only once the tray holds an
         # icon, so the dialog covers the tray until it closes.)
