@@ -246,14 +246,16 @@ std::vector<Row> Rows()
         add(row);
     }
     {
-        // Every reply comes just inside the time-out; the third is past the
-        // deadline, so neither that reply nor QUIT is waited for.
-        Row row = Make("every reply just inside the time-out",
-                       {Pause(900), Send(greeting), Expect("USER alice\r\n"), Pause(900), Send("+OK\r\n"),
-                        Expect("PASS secret\r\n"), Pause(900), Send("+OK\r\n")},
+        // Every reply comes inside the time-out; the third is past the
+        // deadline, so neither that reply nor QUIT is waited for. A second
+        // either side of each limit, so that a busy machine cannot move a
+        // reply across one.
+        Row row = Make("every reply inside the time-out",
+                       {Pause(2000), Send(greeting), Expect("USER alice\r\n"), Pause(2000), Send("+OK\r\n"),
+                        Expect("PASS secret\r\n"), Pause(2000), Send("+OK\r\n")},
                        CHECK_FAILED, noAnswer, REPORT_AFTER_CLOSE);
-        row.timeoutMs = 1000;
-        row.deadlineMs = 2000;
+        row.timeoutMs = 3000;
+        row.deadlineMs = 5000;
         add(row);
     }
     add(Make("closed instead of the PASS reply",
