@@ -198,10 +198,10 @@ std::vector<Row> Rows()
     {
         // Each piece comes within the time-out, the whole line well after it.
         auto script = Session("");
-        script[6] = SendPieces({"+OK ", "1", "5", " ", "300", "\r\n"}, 150);
+        script[6] = SendPieces({"+OK ", "1", "5", " ", "300", "\r\n"}, 400);
         Row row = Make("slow trickle within the time-out", script, CHECK_NEW_MAIL, NewMail("15"),
                        REPORT_BEFORE_QUIT);
-        row.timeoutMs = 400;
+        row.timeoutMs = 1500;
         add(row);
     }
     add(Make("every reply sent ahead",
@@ -509,9 +509,9 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
 
 TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
 {
-    // The watch renews IDLE after 2 s: long enough for every row that does
+    // The watch renews IDLE after 5 s: long enough for every row that does
     // not wait for it.
-    idleRefreshMs = 2000;
+    idleRefreshMs = 5000;
     std::vector<Row> rows = Rows();
     ASSERT_GE(rows.size(), 25u);
     ASSERT_LE(rows.size(), 80u);  // 127.0.0.10 .. 127.0.0.89
