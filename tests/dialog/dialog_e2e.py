@@ -122,7 +122,7 @@ class DialogEndToEnd(unittest.TestCase):
             return Probe(f.read().splitlines())
 
     def wait_sessions(self, directory, count, timeout=20):
-        found = pop3.wait_for(directory, count, timeout)
+        found = pop3.wait_for(directory, count, harness.patience(timeout))
         self.assertIsNotNone(found, "the server never saw %d finished sessions" % count)
         return found
 
@@ -201,7 +201,7 @@ class DialogEndToEnd(unittest.TestCase):
     def exit_program(self, proc):
         menu = self.desk.open_menu(self.desk.wait_for_icon())
         self.desk.click(*menu.items[2])
-        self.assertEqual(proc.wait(15), 0)
+        self.assertEqual(proc.wait(harness.patience(15)), 0)
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 
     @staticmethod
@@ -337,7 +337,7 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertIsNotNone(again, "the open dialog was not brought to the front")
         self.assertEqual(again.count, 1)
         self.assertEqual(again.text(IDC_SERVER), b"elsewhere.example.jp")
-        time.sleep(1)
+        time.sleep(harness.patience(1))
         self.assertEqual(len(pop3.sessions(self.mail)), before, "the second request checked mail")
 
         # Cancel by mouse: the file stays byte for byte, and a check starts.

@@ -46,13 +46,26 @@ OLIVE = (128, 128, 0)
 ICON_COLOURS = (YELLOW, RED, BLUE, MAROON, OLIVE)
 
 
+# One factor for every wait of the harness and of the tests that use it,
+# from TOLVARAN_WAIT_FACTOR: 1 natively, more on an emulated machine
+# (scripts/test-in-guest), where everything takes several times as long.
+# It lengthens how long a test waits for something, never what it asserts.
+WAIT_FACTOR = float(os.environ.get("TOLVARAN_WAIT_FACTOR") or 1)
+
+
+def patience(seconds):
+    """A wait of so many seconds on a native machine, as long as it is here."""
+    return seconds * WAIT_FACTOR
+
+
 def log(*args):
     print("[e2e %s]" % time.strftime("%H:%M:%S"), *args, flush=True)
 
 
 def wait_until(predicate, timeout, interval=0.1):
-    """Polls predicate until it returns something true; returns that or None."""
-    deadline = time.monotonic() + timeout
+    """Polls predicate until it returns something true, for timeout seconds
+    (times WAIT_FACTOR); returns that or None."""
+    deadline = time.monotonic() + patience(timeout)
     while True:
         value = predicate()
         if value:
@@ -436,7 +449,7 @@ class Desktop:
         if self.xvfb is not None:
             self.xvfb.terminate()
             try:
-                self.xvfb.wait(5)
+                self.xvfb.wait(patience(5))
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
                 self.xvfb.wait()
@@ -518,7 +531,7 @@ class Desktop:
         """Runs a Windows program to its end; returns its exit code."""
         proc = self.start_program(exe, *args)
         try:
-            return proc.wait(timeout)
+            return proc.wait(patience(timeout))
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
@@ -526,7 +539,7 @@ class Desktop:
 
     def output_of(self, exe, *args, timeout=60):
         """Runs a Windows console program to its end; returns (exit code, stdout)."""
-        proc = subprocess.run(["wine", exe] + list(args), env=self.env, timeout=timeout,
+        proc = subprocess.run(["wine", exe] + list(args), env=self.env, timeout=patience(timeout),
                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
         return proc.returncode, proc.stdout
 
@@ -686,7 +699,7 @@ class Desktop:
         # moves the focus on its own; if Wine hears of that while the menu
         # is tracking, it cancels the menu at once and it is never seen.
         self.focus_desktop()
-        time.sleep(0.3)
+        time.sleep(patience(0.3))
         before = self.screenshot()
         self.click(*icon.centre, button=3)
         # Off the icon at once, or its tooltip comes up over the menu.
@@ -700,7 +713,7 @@ class Desktop:
         found = wait_until(menu, timeout, 0.2)
         if found is None:
             raise AssertionError("no menu opened on a right click at %s" % (icon.centre,))
-        time.sleep(0.2)
+        time.sleep(patience(0.2))
         return find_menu(before, self.screenshot(), top_of_icon)
 
     def exit_through_menu(self, proc, timeout=15):
@@ -708,20 +721,20 @@ class Desktop:
         menu seen and the program's exit code."""
         menu = self.open_menu(self.wait_for_icon())
         self.click(*menu.items[-1])
-        return menu, proc.wait(timeout)
+        return menu, proc.wait(patience(timeout))
 
     def wait_for_popup(self, before, icon, timeout=10):
         """The box of what appeared above the icon since the screenshot before."""
         area = (0, 0, before.width, icon.box[1] - 1)
         if wait_until(lambda: before.differs(self.screenshot(), area), timeout, 0.2) is None:
             return None
-        time.sleep(0.3)
+        time.sleep(patience(0.3))
         return before.differs(self.screenshot(), area)
 
     def show_tooltip(self, icon, timeout=10):
         """Rests the pointer on the icon; returns the box of the tooltip that appears."""
         self.park_mouse()
-        time.sleep(0.3)
+        time.sleep(patience(0.3))
         before = self.screenshot()
         x, y = icon.centre
         self.move(x - 1, y)

@@ -316,13 +316,13 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     }
     result->log.duringReport = [&] {
         if (row.order == REPORT_AFTER_CLOSE) {
-            if (!server.WaitClientClosed(3000)) {
+            if (!server.WaitClientClosed(Patience(3000))) {
                 result->orderKept = false;
                 result->orderProblem = "reported while the connection was still open";
             }
         } else if (row.order == REPORT_BEFORE_QUIT) {
             // The check run is stuck in its send: nothing may follow yet.
-            Sleep(150);
+            Sleep(Patience(150));
             if (server.Transcript().find("QUIT") != std::string::npos || server.ClientClosed()) {
                 result->orderKept = false;
                 result->orderProblem = "QUIT or close came before the report";
@@ -340,7 +340,7 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     CopyTextCut(credentials.serverName, sizeof credentials.serverName, serverName.c_str());
     CopyTextCut(credentials.userName, sizeof credentials.userName, row.user.c_str());
     CopyTextCut(credentials.password, sizeof credentials.password, row.password.c_str());
-    RunMailCheck(window, &credentials, row.timeoutMs, row.deadlineMs);
+    RunMailCheck(window, &credentials, Patience(row.timeoutMs), Patience(row.deadlineMs));
 
     server.Join();
     DestroyWindow(window);
