@@ -188,11 +188,13 @@ class DialogEndToEnd(unittest.TestCase):
         self.desk.xdotool("windowfocus", "--sync", self.dialog_x_window())
 
     def type(self, text):
-        self.desk.xdotool("type", "--delay", 40, text)
+        # A character without a key of its own is bound to a spare key for
+        # the length of the delay: a slower Wine must read it by then.
+        self.desk.xdotool("type", "--delay", int(harness.patience(40)), text)
 
     def keys(self, *keys):
         for key in keys:
-            self.desk.xdotool("key", "--delay", 40, key)
+            self.desk.xdotool("key", "--delay", int(harness.patience(40)), key)
 
     def wait_closed(self):
         closed = harness.wait_until(lambda: self.probe(0).count == 0, 10, 0.2)

@@ -685,7 +685,9 @@ class Desktop:
 
     def type_text(self, text):
         self.focus_desktop()
-        self.xdotool("type", "--delay", 30, text)
+        # xdotool binds each character that has no key of its own to a spare
+        # key for the length of its delay: a slower Wine must read it by then.
+        self.xdotool("type", "--delay", int(patience(30)), text)
 
     def key(self, *keys):
         self.focus_desktop()
