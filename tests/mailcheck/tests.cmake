@@ -105,11 +105,6 @@ tolvaran_test(mailcheck_tls_calls_tests
   mailcheck/report_window.cpp
   test_support.cpp
 )
-# It and mailcheck_tls_dovecot_tests take turns at the one Dovecot: on an
-# emulated machine 50 handshakes at once beside these steered ones outlast
-# the check's real 30 s time-out.
-set_tests_properties(mailcheck_tls_calls_tests mailcheck_tls_dovecot_tests PROPERTIES
-  RESOURCE_LOCK mailcheck_tls_dovecot)
 set_tests_properties(mailcheck_tls_calls_tests PROPERTIES
   FIXTURES_REQUIRED "mailcheck_tls_ca;mailcheck_tls_dovecot"
   ENVIRONMENT "TOLVARAN_TLS_CERTS=${mailcheck_tls_certs}")
