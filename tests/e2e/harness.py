@@ -140,9 +140,11 @@ class Image:
         width, height = int(fields[1]), int(fields[2])
         return Image(width, height, raw[pos:pos + width * height * 3])
 
-    def differs(self, other, box):
-        """Bounding box (x0, y0, x1, y1) of the pixels in box that differ, or None."""
+    def differs(self, other, box, unless=None):
+        """Bounding box (x0, y0, x1, y1) of the pixels in box that differ, or
+        None; a pixel that is the colour unless (r, g, b) here is left out."""
         x0, y0, x1, y1 = box
+        unless = bytes(unless) if unless else None
         found = None
         for y in range(y0, y1):
             row = (y * self.width) * 3
@@ -152,7 +154,7 @@ class Image:
                 continue
             for x in range(x0, x1):
                 i = (x - x0) * 3
-                if a[i:i + 3] != b[i:i + 3]:
+                if a[i:i + 3] != b[i:i + 3] and a[i:i + 3] != unless:
                     if found is None:
                         found = [x, y, x + 1, y + 1]
                     else:
@@ -236,7 +238,9 @@ def find_tray_icons(image, taskbar_rows=32):
 
 def find_menu(before, after, below_y):
     """The menu that appeared between two screenshots above row below_y."""
-    box = after.differs(before, (0, 0, after.width, below_y))
+    # What appeared, not what went: a notice or tooltip that the click took
+    # away leaves the desktop's colour (its top left corner) behind.
+    box = after.differs(before, (0, 0, after.width, below_y), after.pixel(0, 0))
     if box is None:
         return None
     x0, y0, x1, y1 = box
