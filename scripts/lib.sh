@@ -39,6 +39,53 @@ $arch_reasons"
   arches=$(echo $runnable)
 }
 
+# How scripts/test runs each architecture, in $arches and $arch_paths (one
+# "ARCH: how" line each): natively where this machine runs it under Wine;
+# i686, where it does not (a kernel that runs no i386 code at all), or where
+# TOLVARAN_I686_EMULATED is set, in the emulated machine of
+# scripts/test-in-guest. $TOLVARAN_TEST_ARCH picks one. Stops the script
+# when none can run.
+find_test_arches() {
+  local why runnable arch
+  why=$(mktemp)
+  runnable=$("$tolvaran_root/scripts/arches" 2>"$why")
+  arches= arch_paths=
+  for arch in i686 x86_64; do
+    [ -z "${TOLVARAN_TEST_ARCH:-}" ] || [ "$TOLVARAN_TEST_ARCH" = $arch ] || continue
+    if [ $arch = i686 ] && [ -n "${TOLVARAN_I686_EMULATED:-}" ]; then
+      arches+=" $arch"
+      arch_paths+="  i686: emulated (qemu TCG, Debian 12 guest, Wine 8), as TOLVARAN_I686_EMULATED asks"$'\n'
+    elif grep -qx $arch <<<"$runnable"; then
+      arches+=" $arch"
+      arch_paths+="  $arch: native ($(wine_of $arch))"$'\n'
+    elif [ $arch = i686 ] && [ "$(uname -m)" = x86_64 ]; then
+      arches+=" $arch"
+      arch_paths+="  i686: emulated (qemu TCG, Debian 12 guest, Wine 8), as here $(sed -n 's/^i686: //p' "$why")"$'\n'
+    else
+      arch_paths+="  $arch: left out, $(sed -n "s/^$arch: //p" "$why")"$'\n'
+    fi
+  done
+  rm -f "$why"
+  arches=${arches# }
+  [ -n "${TOLVARAN_TEST_ARCH:-}" ] && [ -z "$arches" ] &&
+    fail "TOLVARAN_TEST_ARCH=$TOLVARAN_TEST_ARCH cannot run on this machine:
+$arch_paths"
+  [ -n "$arches" ] || fail "this machine runs neither i686 nor x86_64 Windows programs:
+$arch_paths"
+}
+
+# Whether an architecture of $arch_paths runs emulated.
+arch_emulated() {
+  grep -q "^  $1: emulated" <<<"$arch_paths"
+}
+
+# The Wine loader of an architecture and its version.
+wine_of() {
+  local loader=/usr/lib/wine/wine
+  [ "$1" = x86_64 ] && loader=/usr/lib/wine/wine64
+  echo "$(basename $loader), $("$loader" --version 2>/dev/null)"
+}
+
 # The architecture to run single programs with: $TOLVARAN_TEST_ARCH if set,
 # else i686 where it runs, else x86_64. Says on stderr which, and why.
 pick_run_arch() {

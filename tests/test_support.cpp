@@ -2,11 +2,23 @@
 #include "test_support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "settings/settings.h"
+
+int Patience(int ms)
+{
+    static const double factor = [] {
+        char text[32] = "";
+        GetEnvironmentVariableA("TOLVARAN_WAIT_FACTOR", text, sizeof text);
+        double value = atof(text);
+        return value > 0 ? value : 1.0;
+    }();
+    return (int)(ms * factor);
+}
 
 std::string MakeScratchDirectory(const char *tag)
 {

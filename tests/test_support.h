@@ -41,6 +41,13 @@ struct ImmutableFile {
 // Runs fn, then says whether bytes are left anywhere in the stack it used:
 // the frames of fn and of everything it called.
 bool LeavesOnStack(void (*fn)(), const std::string &bytes);
+// A wait the tests choose, in milliseconds on a native machine, times the
+// one factor TOLVARAN_WAIT_FACTOR gives (as for the end-to-end harness): 1
+// natively, more on an emulated machine, where everything takes several
+// times as long. Time-outs that the tests hand to the check run and the
+// pauses that go with them grow together, so each row still tells the same
+// story.
+int Patience(int ms);
 // Runs a program to its end and returns its exit code (-1 if it cannot start).
 int RunProgram(const std::string &commandLine, DWORD timeoutMs);
 // The colour pixels of an icon as 32-bit BGRA rows, top row first, and its

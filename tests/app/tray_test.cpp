@@ -663,7 +663,7 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     watchWaits.clear();
     MailboxReport canIdle = {noMailText, 1, 1, 1};
     auto success = [&] { SendMessageA(window, WM_MAILBOXREPORT, CHECK_NO_MAIL, (LPARAM)&canIdle); };
-    auto started = [](int count) { PumpUntil([=] { return watchStarts == count; }, 2000); };
+    auto started = [](int count) { PumpUntil([=] { return watchStarts == count; }, Patience(2000)); };
     auto timerStarts = [&](int count) { SendMessageA(window, WM_TIMER, ID_IDLE_START_TIMER, 0), started(count); };
     auto tell = [](WPARAM event) { SendMessageA(window, WM_IDLEWATCH, event, lastWatch); };
     auto post = [](UINT message, WPARAM wParam) { return [=] { PostMessageA(window, message, wParam, 0); }; };
@@ -697,7 +697,8 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
         SCOPED_TRACE(step.name);
         seen.clear();
         step.act();
-        PumpUntil([&] { return watchStops == step.stops && CountSeen(WM_STARTCHECK) >= step.checks; }, 2000);
+        PumpUntil([&] { return watchStops == step.stops && CountSeen(WM_STARTCHECK) >= step.checks; },
+                  Patience(2000));
         PumpFor(2 * idleChangeSettleMs);  // room for a check too many
         EXPECT_EQ(watchStarts, step.starts);
         EXPECT_EQ(watchStops, step.stops);
@@ -707,7 +708,7 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     const UINT waits[] = {30000, 60000, 120000, 240000, 480000};
     ASSERT_EQ(watchWaits.size(), 5u);
     for (size_t i = 0; i < 5; i++)
-        EXPECT_TRUE(watchWaits[i] <= waits[i] && watchWaits[i] > waits[i] - 2000) << watchWaits[i];
+        EXPECT_TRUE(watchWaits[i] <= waits[i] && watchWaits[i] > waits[i] - Patience(2000)) << watchWaits[i];
     idleWatchRoutine = IdleWatchThread;
 }
 

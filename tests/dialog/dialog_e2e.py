@@ -123,7 +123,7 @@ class DialogEndToEnd(unittest.TestCase):
             return Probe(f.read().splitlines())
 
     def wait_sessions(self, directory, count, timeout=20):
-        found = pop3.wait_for(directory, count, timeout)
+        found = pop3.wait_for(directory, count, harness.patience(timeout))
         self.assertIsNotNone(found, "the server never saw %d finished sessions" % count)
         return found
 
@@ -189,11 +189,12 @@ class DialogEndToEnd(unittest.TestCase):
         self.desk.xdotool("windowfocus", "--sync", self.dialog_x_window())
 
     def type(self, text):
-        self.desk.xdotool("type", "--delay", 40, text)
+        # Slower machines get the same time per character, scaled.
+        self.desk.xdotool("type", "--delay", int(harness.patience(40)), text)
 
     def keys(self, *keys):
         for key in keys:
-            self.desk.xdotool("key", "--delay", 40, key)
+            self.desk.xdotool("key", "--delay", int(harness.patience(40)), key)
 
     def wait_closed(self):
         closed = harness.wait_until(lambda: self.probe(0).count == 0, 10, 0.2)
@@ -202,7 +203,7 @@ class DialogEndToEnd(unittest.TestCase):
     def exit_program(self, proc):
         menu = self.desk.open_menu(self.desk.wait_for_icon())
         self.desk.click(*menu.items[2])
-        self.assertEqual(proc.wait(15), 0)
+        self.assertEqual(proc.wait(harness.patience(15)), 0)
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 
     @staticmethod
@@ -338,7 +339,7 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertIsNotNone(again, "the open dialog was not brought to the front")
         self.assertEqual(again.count, 1)
         self.assertEqual(again.text(IDC_SERVER), b"elsewhere.example.jp")
-        time.sleep(1)
+        time.sleep(harness.patience(1))
         self.assertEqual(len(pop3.sessions(self.mail)), before, "the second request checked mail")
 
         # Cancel by mouse: the file stays byte for byte, and a check starts.

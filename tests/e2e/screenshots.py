@@ -119,7 +119,7 @@ def take(build_dir, outdir, dpi):
                 save_dialog(desk, outdir, "dialog%s.png" % suffix, menu)
                 menu = desk.open_menu(desk.wait_for_icon())
             desk.click(*menu.items[-1])
-            code = proc.wait(15)
+            code = proc.wait(harness.patience(15))
             if code != 0 or not desk.wait_for_no_icon():
                 raise AssertionError("%s: exit code %s, icon gone: %s"
                                      % (picture, code, not desk.tray_icons()))
@@ -140,7 +140,7 @@ def save_notice(desk, outdir, corner):
         raise AssertionError("no notice appeared over the new-mail icon")
     save(desk, outdir, "tray-notice.png", grow(union(box, corner), 6, desk.size), 2)
     desk.click(*desk.open_menu(icon).items[-1])
-    if proc.wait(15) != 0 or not desk.wait_for_no_icon():
+    if proc.wait(harness.patience(15)) != 0 or not desk.wait_for_no_icon():
         raise AssertionError("the notice's program did not end through its menu")
 
 

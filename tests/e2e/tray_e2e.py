@@ -44,7 +44,7 @@ class TrayEndToEnd(unittest.TestCase):
         return pop3.sessions(self.mail_dir)
 
     def wait_sessions(self, count):
-        found = pop3.wait_for(self.mail_dir, count, 15)
+        found = pop3.wait_for(self.mail_dir, count, harness.patience(15))
         self.assertIsNotNone(found, "the server never saw %d finished sessions" % count)
         return found
 
@@ -106,8 +106,8 @@ class TrayEndToEnd(unittest.TestCase):
             ini_bytes = f.read()
         ini_time = os.stat(ini).st_mtime_ns
         second = self.desk.start_program(exe)
-        self.assertEqual(second.wait(15), 0)
-        time.sleep(1)
+        self.assertEqual(second.wait(harness.patience(15)), 0)
+        time.sleep(harness.patience(1))
         self.assertEqual(len(self.desk.tray_icons()), 1, "a second icon was added")
         self.assertEqual(len(self.sessions()), before + 1, "the second start checked mail")
         with open(ini, "rb") as f:
@@ -128,7 +128,7 @@ class TrayEndToEnd(unittest.TestCase):
         self.assertIsNotNone(ended, "both starts kept running")
         self.assertEqual(ended[0].returncode, 0)
         self.desk.wait_for_icon("clock")
-        time.sleep(1)
+        time.sleep(harness.patience(1))
         running = [p for p in pair if p.poll() is None]
         self.assertEqual(len(running), 1)
         self.assertEqual(len(self.desk.tray_icons()), 1)

@@ -1,5 +1,7 @@
 #include "fake_pop3_server.h"
 
+#include "test_support.h"
+
 
 ServerAction Send(const std::string &bytes)
 {
@@ -174,19 +176,19 @@ void FakePop3Server::Play()
             for (const std::string &piece : action.pieces) {
                 send(client, piece.data(), (int)piece.size(), 0);
                 if (action.delayMs > 0)
-                    Sleep(action.delayMs);
+                    Sleep(Patience(action.delayMs));
             }
             break;
         case ServerAction::EXPECT:
             expected += action.bytes.size();
             while (Transcript().size() < expected)
-                if (!ReadSome(patienceMs)) {
+                if (!ReadSome(Patience(patienceMs))) {
                     Problem("client stopped before sending '" + action.bytes + "'");
                     break;
                 }
             break;
         case ServerAction::PAUSE:
-            Sleep(action.delayMs);
+            Sleep(Patience(action.delayMs));
             break;
         case ServerAction::SIGNAL:
             if (onSignal)
@@ -207,7 +209,7 @@ void FakePop3Server::Play()
     }
     if (open) {
         // Whatever else the client sends, until it closes.
-        while (ReadSome(patienceMs)) {
+        while (ReadSome(Patience(patienceMs))) {
         }
         if (!ClientClosed())
             Problem("client never closed the connection");

@@ -191,7 +191,7 @@ TEST(RealServer, ManyRunsAtOnceEachReportOnceAndCorrectly)
                 return false;
         return true;
     };
-    bool done = PumpMessagesUntil(allReported, 60000);
+    bool done = PumpMessagesUntil(allReported, Patience(60000));
     stop = true;
     WaitForSingleObject(flipper, INFINITE);
     CloseHandle(flipper);

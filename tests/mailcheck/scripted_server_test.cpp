@@ -461,13 +461,13 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     }
     result->log.duringReport = [&] {
         if (row.order == REPORT_AFTER_CLOSE) {
-            if (!server.WaitClientClosed(3000)) {
+            if (!server.WaitClientClosed(Patience(3000))) {
                 result->orderKept = false;
                 result->orderProblem = "reported while the connection was still open";
             }
         } else if (row.order == REPORT_BEFORE_QUIT) {
             // The check run is stuck in its send: nothing may follow yet.
-            Sleep(150);
+            Sleep(Patience(150));
             std::string sent = server.Transcript();
             if (sent.find("QUIT") != std::string::npos || sent.find("LOGOUT") != std::string::npos ||
                 server.ClientClosed()) {
@@ -491,13 +491,13 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
     if (row.watch) {
         HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         server.onSignal = [stop] { SetEvent(stop); };
-        RunIdleWatch(window, stop, 1, &credentials, row.timeoutMs);
+        RunIdleWatch(window, stop, 1, &credentials, Patience(row.timeoutMs));
         MSG message;  // the events it posted to this thread's window
         while (PeekMessageA(&message, window, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
         CloseHandle(stop);
     } else {
-        RunMailCheck(window, &credentials, row.timeoutMs, row.deadlineMs);
+        RunMailCheck(window, &credentials, Patience(row.timeoutMs), Patience(row.deadlineMs));
     }
 
     server.Join();
@@ -511,7 +511,7 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
 {
     // The watch renews IDLE after 5 s: long enough for every row that does
     // not wait for it.
-    idleRefreshMs = 5000;
+    idleRefreshMs = Patience(5000);
     std::vector<Row> rows = Rows();
     ASSERT_GE(rows.size(), 25u);
     ASSERT_LE(rows.size(), 80u);  // 127.0.0.10 .. 127.0.0.89

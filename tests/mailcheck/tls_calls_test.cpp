@@ -46,7 +46,7 @@ struct Row {
 };
 
 const Row *row;
-const int deadlineMs = 20000;
+const int deadlineMs = Patience(20000);
 int credentialAnswers, renegotiationsLeft, decrypts, encrypts, sizeQueries, chainCalls;
 bool renegotiating, renegotiated, unsuppliedAsked, chainReleased;
 std::string targetName;  // the name the handshake was started with
@@ -166,7 +166,7 @@ void CheckOnce()
     CopyTextCut(credentials.password, sizeof credentials.password, "threepass");
     HWND window = CreateReportWindow(&report);
     checkStart = realTickCount();
-    RunMailCheck(window, &credentials, 10000, deadlineMs);
+    RunMailCheck(window, &credentials, Patience(10000), deadlineMs);
     DestroyWindow(window);
 }
 
