@@ -343,7 +343,7 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertEqual(len(pop3.sessions(self.mail)), before, "the second request checked mail")
 
         # Cancel by mouse: the file stays byte for byte, and a check starts.
-        self.desk.click(*seen.centre(IDCANCEL))
+        self.desk.click_in(self.dialog_x_window(), *seen.centre(IDCANCEL))
         self.wait_closed()
         self.assertEqual(self.read(ini), stored)
         found = self.wait_sessions(self.mail, before + 1)
@@ -381,8 +381,7 @@ class DialogEndToEnd(unittest.TestCase):
         self.assertEqual(self.read(ini), stored)
 
         # OK closes the box; the program goes on with the new values.
-        self.desk.windows_named(BOX_CAPTION)  # mapped, so the click reaches it
-        self.desk.click(*box.centre(IDOK))
+        self.desk.click_in(self.desk.windows_named(BOX_CAPTION)[0], *box.centre(IDOK))
         closed = harness.wait_until(lambda: self.probe(0, BOX_CAPTION).count == 0, 10, 0.2)
         self.assertTrue(closed, "the message box stayed open")
         menu = self.desk.open_menu(self.desk.wait_for_icon())

@@ -710,6 +710,41 @@ class Desktop:
     def wait_for_no_icon(self, timeout=15):
         return wait_until(lambda: not self.tray_icons(), timeout, 0.2) is not None
 
+    def windows_under_pointer(self):
+        """The X windows under the pointer, from the root's child down."""
+        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        if not display:
+            raise RuntimeError("cannot open the X display %s" % self.display)
+        try:
+            found = []
+            window = x11.XDefaultRootWindow(display)
+            while True:
+                root, child = ctypes.c_ulong(), ctypes.c_ulong()
+                x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
+                if not x11.XQueryPointer(display, ctypes.c_ulong(window), ctypes.byref(root),
+                                         ctypes.byref(child), ctypes.byref(x), ctypes.byref(y),
+                                         ctypes.byref(wx), ctypes.byref(wy), ctypes.byref(mask)):
+                    return found
+                if not child.value:
+                    return found
+                window = child.value
+                found.append(window)
+        finally:
+            x11.XCloseDisplay(display)
+
+    def click_in(self, window, x, y):
+        """Clicks at (x, y) once the X window window is what lies there: a
+        menu that was just chosen from, or a window just raised, may still
+        stand in its way for a moment."""
+        self.move(x, y)
+        if not wait_until(lambda: int(window) in self.windows_under_pointer(), 10, 0.1):
+            raise AssertionError("X window %s never came under the pointer at %d,%d"
+                                 % (window, x, y))
+        self.xdotool("click", 1)
+
     def pointer(self):
         """Where the pointer is. Asked of the root window alone: xdotool's
         getmouselocation also looks up the window under the pointer, and
