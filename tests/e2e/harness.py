@@ -20,6 +20,7 @@ Only the Python standard library is used.
 """
 
 import base64
+import contextlib
 import ctypes
 import fcntl
 import glob
@@ -365,6 +366,18 @@ class Pop3Stub:
                 conn.close()
 
 
+def _query_pointer(x11, display, window):
+    """XQueryPointer on window: the pointer's place on the screen and the
+    child of window under it (0 when none, or the pointer is elsewhere)."""
+    root, child = ctypes.c_ulong(), ctypes.c_ulong()
+    x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
+    if not x11.XQueryPointer(display, ctypes.c_ulong(window), ctypes.byref(root), ctypes.byref(child),
+                             ctypes.byref(x), ctypes.byref(y), ctypes.byref(wx), ctypes.byref(wy),
+                             ctypes.byref(mask)):
+        return x.value, y.value, 0
+    return x.value, y.value, child.value
+
+
 class Desktop:
     """A private X display with a Wine virtual desktop and its own wineserver."""
 
@@ -603,6 +616,21 @@ class Desktop:
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
                               capture_output=True, text=True).stdout.strip()
 
+    @contextlib.contextmanager
+    def _x_display(self):
+        """Xlib (through ctypes) and a connection to this desktop's display,
+        closed again afterwards."""
+        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        if not display:
+            raise RuntimeError("cannot open the X display %s" % self.display)
+        try:
+            yield x11, display
+        finally:
+            x11.XCloseDisplay(display)
+
     def bind_keys(self, text):
         """Gives every character of text beyond ASCII a key of its own in the
         display's keyboard map, once, before anything is typed. Otherwise
@@ -610,13 +638,8 @@ class Desktop:
         it again at once; Wine reads the map only when it gets to the first
         change, so under load it finds the key unbound again and the
         character (or a modifier's state) is lost."""
-        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
-        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
-        if not display:
-            raise RuntimeError("cannot open the X display %s" % self.display)
-        try:
+        with self._x_display() as (x11, display):
+            x11.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
             low, high, per = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
             x11.XDisplayKeycodes(display, ctypes.byref(low), ctypes.byref(high))
             count = high.value - low.value + 1
@@ -636,8 +659,6 @@ class Desktop:
                 pair = (ctypes.c_ulong * 2)(keysym, keysym)
                 x11.XChangeKeyboardMapping(display, free.pop(0), 2, pair, 1)
             x11.XSync(display, 0)
-        finally:
-            x11.XCloseDisplay(display)
 
     def windows_named(self, name, timeout=15):
         """The viewable X windows whose name is exactly name.
@@ -712,28 +733,14 @@ class Desktop:
 
     def windows_under_pointer(self):
         """The X windows under the pointer, from the root's child down."""
-        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XDefaultRootWindow.restype = ctypes.c_ulong
-        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
-        if not display:
-            raise RuntimeError("cannot open the X display %s" % self.display)
-        try:
+        with self._x_display() as (x11, display):
             found = []
             window = x11.XDefaultRootWindow(display)
             while True:
-                root, child = ctypes.c_ulong(), ctypes.c_ulong()
-                x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
-                if not x11.XQueryPointer(display, ctypes.c_ulong(window), ctypes.byref(root),
-                                         ctypes.byref(child), ctypes.byref(x), ctypes.byref(y),
-                                         ctypes.byref(wx), ctypes.byref(wy), ctypes.byref(mask)):
+                _, _, window = _query_pointer(x11, display, window)
+                if not window:
                     return found
-                if not child.value:
-                    return found
-                window = child.value
                 found.append(window)
-        finally:
-            x11.XCloseDisplay(display)
 
     def click_in(self, window, x, y):
         """Clicks at (x, y) once the X window window is what lies there: a
@@ -749,22 +756,9 @@ class Desktop:
         """Where the pointer is. Asked of the root window alone: xdotool's
         getmouselocation also looks up the window under the pointer, and
         fails when that window is being destroyed (a program just ending)."""
-        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XDefaultRootWindow.restype = ctypes.c_ulong
-        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
-        if not display:
-            raise RuntimeError("cannot open the X display %s" % self.display)
-        try:
-            root, child = ctypes.c_ulong(), ctypes.c_ulong()
-            x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
-            x11.XQueryPointer(display, ctypes.c_ulong(x11.XDefaultRootWindow(display)),
-                              ctypes.byref(root), ctypes.byref(child), ctypes.byref(x),
-                              ctypes.byref(y), ctypes.byref(wx), ctypes.byref(wy),
-                              ctypes.byref(mask))
-            return x.value, y.value
-        finally:
-            x11.XCloseDisplay(display)
+        with self._x_display() as (x11, display):
+            x, y, _ = _query_pointer(x11, display, x11.XDefaultRootWindow(display))
+            return x, y
 
     def move(self, x, y):
         # --sync waits for the pointer to move, which it never does when it
