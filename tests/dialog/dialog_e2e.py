@@ -80,14 +80,10 @@ class Probe:
         return ((x0 + x1) // 2, (y0 + y1) // 2)
 
 
-def crop(image, box):
-    """The pixels of box (x0, y0, x1, y1) of an image, row after row."""
-    x0, y0, x1, y1 = box
-    return b"".join(image.data[(y * image.width + x0) * 3:(y * image.width + x1) * 3]
-                    for y in range(y0, y1))
+crop = harness.crop
 
 
-class DialogEndToEnd(unittest.TestCase):
+class DialogEndToEnd(harness.FailureEvidence, unittest.TestCase):
     desk = None
     mail = None
     old_mail = None
@@ -116,11 +112,15 @@ class DialogEndToEnd(unittest.TestCase):
         out = os.path.join(self.desk.scratch, "probe.txt")
         if os.path.exists(out):
             os.remove(out)
+        # 0: the dialog was found; 1: it was not, which the file says too.
         self.desk.run_program(os.path.join(BUILD_DIR, "tests", "dialog_probe.exe"),
                               harness.windows_path(out), str(wait_ms),
-                              *([caption] if caption else []))
-        with open(out, encoding="ascii") as f:
-            return Probe(f.read().splitlines())
+                              *([caption] if caption else []), expect=(0, 1))
+        text = harness.read_if_there(out)
+        if text is None:
+            raise AssertionError("the probe wrote no %s: %s" % (out, self.desk.describe(
+                self.desk.processes[-1])))
+        return Probe(text.decode("ascii").splitlines())
 
     def wait_sessions(self, directory, count, timeout=20):
         found = pop3.wait_for(directory, count, harness.patience(timeout))
@@ -132,7 +132,8 @@ class DialogEndToEnd(unittest.TestCase):
         its first check has reached the server."""
         server_dir = self.mail if settings.get("server") == SERVER else self.old_mail
         before = len(pop3.sessions(server_dir))
-        exe = self.desk.stage(name, **settings)
+        # Notices off: a new-mail notice would stand over the tray menu.
+        exe = self.desk.stage(name, notify=0, **settings)
         proc = self.desk.start_program(exe)
         self.addCleanup(self.stop_if_running, proc)
         self.desk.wait_for_icon()
@@ -203,7 +204,7 @@ class DialogEndToEnd(unittest.TestCase):
     def exit_program(self, proc):
         menu = self.desk.open_menu(self.desk.wait_for_icon())
         self.desk.click(*menu.items[2])
-        self.assertEqual(proc.wait(harness.patience(15)), 0)
+        self.assertEqual(proc.wait(harness.patience(15)), 0, self.desk.describe(proc))
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 
     @staticmethod
@@ -276,7 +277,8 @@ class DialogEndToEnd(unittest.TestCase):
             b"MAIL_PASS=g3CDWJVc\r\n",
             b"MAIL_APPA=" + MAIL_FOLDER.encode("cp932") + b"\r\n",
             b"MAIL_APPP=/check inbox\r\n",
-            b"MAIL_TIME=12\r\n"]))
+            b"MAIL_TIME=12\r\n",
+            b"MAIL_NOTIFY=0\r\n"]))
         # The check after OK goes to the new server with the new user.
         found = self.wait_sessions(self.mail, before_new + 1)
         self.assertEqual(found[-1]["commands"],

@@ -33,6 +33,7 @@ import sys
 import tempfile
 import threading
 import time
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPTS = os.path.join(ROOT, "scripts")
@@ -166,6 +167,26 @@ class Image:
                         found[2] = max(found[2], x + 1)
                         found[3] = max(found[3], y + 1)
         return tuple(found) if found else None
+
+
+def crop(image, box):
+    """The pixels of box (x0, y0, x1, y1) of an image, row after row."""
+    x0, y0, x1, y1 = box
+    return b"".join(image.data[(y * image.width + x0) * 3:(y * image.width + x1) * 3]
+                    for y in range(y0, y1))
+
+
+def write_png(path, image):
+    """Writes an Image as an RGB PNG, with nothing beyond the standard library."""
+    def chunk(kind, data):
+        body = kind + data
+        return len(data).to_bytes(4, "big") + body + zlib.crc32(body).to_bytes(4, "big")
+    stride = image.width * 3
+    rows = b"".join(b"\0" + image.data[y * stride:(y + 1) * stride] for y in range(image.height))
+    header = image.width.to_bytes(4, "big") + image.height.to_bytes(4, "big") + bytes([8, 2, 0, 0, 0])
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+                + chunk(b"IEND", b""))
 
 
 class TrayIcon:
@@ -398,6 +419,7 @@ class Desktop:
         self.processes = []
         self.servers = []
         self.stubs = []
+        self.seen = {}  # label -> the last screenshot read under it
 
     # ---- life cycle ----
 
@@ -541,12 +563,33 @@ class Desktop:
     # ---- programs ----
 
     def start_program(self, exe, *args, cwd=None):
-        """Starts a Windows program; returns its Popen (the exit code is the program's)."""
-        proc = subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        """Starts a Windows program; returns its Popen (the exit code is the
+        program's). What it and Wine print goes to a log of its own in the
+        scratch folder (a file: Wine's services would hold a pipe open),
+        which describe() reads back."""
+        logs = os.path.join(self.scratch, "logs")
+        os.makedirs(logs, exist_ok=True)
+        path = os.path.join(logs, "%02d-%s.log" % (len(self.processes) + 1, os.path.basename(exe)))
+        with open(path, "wb") as out:
+            proc = subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        proc.log_path = path
         self.processes.append(proc)
         return proc
+
+    @staticmethod
+    def describe(proc, lines=15):
+        """The program, its exit code and the last lines it and Wine printed."""
+        code = proc.poll()
+        try:
+            with open(proc.log_path, "rb") as f:
+                tail = f.read().decode("utf-8", "replace").splitlines()[-lines:]
+        except OSError as e:
+            tail = ["(no log: %s)" % e]
+        return "%s %s, exit code %s; its last output:\n    %s" % (
+            os.path.basename(proc.args[1]), " ".join(proc.args[2:]),
+            "still running" if code is None else "%d (0x%08x)" % (code, code & 0xFFFFFFFF),
+            "\n    ".join(tail) or "(nothing)")
 
     def stop_programs(self):
         """Ends the programs started so far that still run, and waits for
@@ -559,15 +602,37 @@ class Desktop:
         if running and not self.wait_for_no_icon():
             raise RuntimeError("a killed program's tray icon stayed")
 
-    def run_program(self, exe, *args, timeout=30):
-        """Runs a Windows program to its end; returns its exit code."""
+    def wine_processes(self, name):
+        """The pids of this desktop's Wine processes whose command line holds name."""
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    command = f.read()
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                continue  # gone meanwhile, or not ours to read
+            if name.encode() in command and ("WINEPREFIX=" + self.prefix).encode() in environ:
+                found.append(int(entry))
+        return found
+
+    def run_program(self, exe, *args, timeout=30, expect=(0,)):
+        """Runs a Windows program to its end; returns its exit code. An exit
+        code not in expect, or no end within the time, fails loudly with
+        what the program and Wine printed."""
         proc = self.start_program(exe, *args)
         try:
-            return proc.wait(patience(timeout))
+            code = proc.wait(patience(timeout))
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
-            raise
+            raise AssertionError("no end within %s s: %s" % (patience(timeout), self.describe(proc)))
+        if code not in expect:
+            raise AssertionError("a helper program failed: " + self.describe(proc))
+        return code
 
     def output_of(self, exe, *args, timeout=60):
         """Runs a Windows console program to its end; returns (exit code, stdout)."""
@@ -685,10 +750,31 @@ class Desktop:
         left, top = int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])
         return (left, top, left + int(fields["Width"]), top + int(fields["Height"]))
 
-    def screenshot(self):
+    def screenshot(self, label=None):
+        """The screen now. The last one read, and those given a label (the
+        "before" and "after" of a comparison), are kept for keep_evidence."""
         raw = subprocess.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"],
                              env=self.env, check=True, capture_output=True).stdout
-        return Image.from_ppm(raw)
+        image = Image.from_ppm(raw)
+        self.seen["last read"] = image
+        if label:
+            self.seen[label] = image
+        return image
+
+    def keep_evidence(self, name):
+        """Writes the screenshots kept since forget_evidence() into the
+        build folder's e2e-evidence/; returns their paths."""
+        folder = os.path.join(self.build_dir, "e2e-evidence")
+        os.makedirs(folder, exist_ok=True)
+        paths = []
+        for label, image in self.seen.items():
+            path = os.path.join(folder, "%s-%s.png" % (name, label.replace(" ", "-")))
+            write_png(path, image)
+            paths.append(path)
+        return paths
+
+    def forget_evidence(self):
+        self.seen = {}
 
     def save_png(self, path, crop=None):
         """Saves the screen (or the crop box x0, y0, x1, y1 of it) as a PNG."""
@@ -792,8 +878,32 @@ class Desktop:
         self.focus_desktop()
         self.xdotool("key", *keys)
 
+    def read_still(self, read, timeout, label):
+        """What read(screenshot) finds on the screen (a thing with a box, or a
+        box), once two screenshots in a row agree on it, its pixels
+        included: a window still being drawn, or going, is never read. The
+        shot it was read from is kept as label."""
+        last = [None, None]
+
+        def steady():
+            shot = self.screenshot()
+            value = read(shot)
+            previous, previous_shot = last
+            last[:] = [value, shot]
+            if not value or previous is None or repr(value) != repr(previous):
+                return None
+            box = getattr(value, "box", value)
+            if crop(shot, box) != crop(previous_shot, box):
+                return None
+            self.seen[label] = shot
+            return value
+        return wait_until(steady, timeout, 0.2)
+
     def open_menu(self, icon, timeout=10):
-        """Right-clicks the icon and returns the menu that opens."""
+        """Right-clicks the icon and returns the menu that opens, read when it
+        stands still. Nothing may pop up over it meanwhile: a test that opens
+        the menu after new mail runs with notices off, or waits for its
+        notice to go (wait_for_popup_gone)."""
         self.park_mouse()
         # The X focus must rest on the Wine desktop first. After a window
         # that held it (the settings dialog) is destroyed, the X server
@@ -801,21 +911,19 @@ class Desktop:
         # is tracking, it cancels the menu at once and it is never seen.
         self.focus_desktop()
         time.sleep(patience(0.3))
-        before = self.screenshot()
+        before = self.screenshot("menu before")
         self.click(*icon.centre, button=3)
         # Off the icon at once, or its tooltip comes up over the menu.
         self.park_mouse()
         top_of_icon = icon.box[1] - 1
 
-        def menu():
-            found = find_menu(before, self.screenshot(), top_of_icon)
-            # Wait until the menu is fully drawn: its entries are there.
+        def menu(shot):
+            found = find_menu(before, shot, top_of_icon)
             return found if found and found.items else None
-        found = wait_until(menu, timeout, 0.2)
+        found = self.read_still(menu, timeout, "menu read")
         if found is None:
-            raise AssertionError("no menu opened on a right click at %s" % (icon.centre,))
-        time.sleep(patience(0.2))
-        return find_menu(before, self.screenshot(), top_of_icon)
+            raise AssertionError("no menu stood still after a right click at %s" % (icon.centre,))
+        return found
 
     def exit_through_menu(self, proc, timeout=15):
         """Chooses the menu's last entry ("終了") on the tray icon; returns the
@@ -825,18 +933,22 @@ class Desktop:
         return menu, proc.wait(patience(timeout))
 
     def wait_for_popup(self, before, icon, timeout=10):
-        """The box of what appeared above the icon since the screenshot before."""
+        """The box of what appeared above the icon since the screenshot
+        before, once it stands still."""
         area = (0, 0, before.width, icon.box[1] - 1)
-        if wait_until(lambda: before.differs(self.screenshot(), area), timeout, 0.2) is None:
-            return None
-        time.sleep(patience(0.3))
-        return before.differs(self.screenshot(), area)
+        return self.read_still(lambda shot: before.differs(shot, area), timeout, "popup read")
+
+    def wait_for_popup_gone(self, before, icon, timeout=30):
+        """Waits until the screen above the icon is as it was in before (a
+        notice has timed out); returns whether it came back."""
+        area = (0, 0, before.width, icon.box[1] - 1)
+        return wait_until(lambda: before.differs(self.screenshot(), area) is None, timeout, 0.5) is not None
 
     def show_tooltip(self, icon, timeout=10):
         """Rests the pointer on the icon; returns the box of the tooltip that appears."""
         self.park_mouse()
         time.sleep(patience(0.3))
-        before = self.screenshot()
+        before = self.screenshot("tooltip before")
         x, y = icon.centre
         self.move(x - 1, y)
         self.move(x, y)
@@ -844,6 +956,32 @@ class Desktop:
         if box is None:
             raise AssertionError("no tooltip appeared over the icon at %s" % (icon.centre,))
         return box
+
+
+class FailureEvidence:
+    """For a unittest.TestCase whose class keeps its Desktop in desk: a
+    failing test writes the screenshots it read (before, after, the last
+    one) into the build folder and names them, with the last output of
+    the programs it started, in its failure message."""
+
+    def run(self, result=None):
+        if result is None:
+            return super().run(result)
+        counted = len(result.failures) + len(result.errors)
+        started = len(self.desk.processes) if self.desk else 0
+        if self.desk:
+            self.desk.forget_evidence()
+        super().run(result)
+        if self.desk is None or len(result.failures) + len(result.errors) == counted:
+            return result
+        extra = "\nScreenshots kept:\n  " + "\n  ".join(
+            self.desk.keep_evidence(self.id().split(".")[-1]) or ["(none were read)"])
+        for proc in self.desk.processes[started:]:
+            extra += "\n" + self.desk.describe(proc)
+        for failures in (result.failures, result.errors):
+            if failures and failures[-1][0] is self:
+                failures[-1] = (self, failures[-1][1] + extra)
+        return result
 
 
 class Maildir:
