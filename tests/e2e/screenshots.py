@@ -3,8 +3,9 @@
 the Wine tray: each of the five icons, the menu, the tooltip, the new-mail
 notice and the settings dialog at 100 % display scale, and the new-mail
 clock, its tooltip, the menu and the dialog again at 150 % and 200 % (files
-ending in -150 and -200). Each icon is brought about by a scripted POP3 server (or none), and
-checked by its colours and its size at the scale before it is saved.
+ending in -150 and -200). Each icon is brought about by a scripted POP3
+server (or none), and checked by its colours and its size at the scale
+before it is saved.
 
     screenshots.py BUILD_DIR OUTDIR [DPI ...]
 
