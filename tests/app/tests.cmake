@@ -22,8 +22,9 @@ add_test(NAME tray_e2e
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/tray_e2e.py ${CMAKE_BINARY_DIR})
 set_tests_properties(tray_e2e PROPERTIES TIMEOUT 600 RESOURCE_LOCK wineprefix_desktop)
 
-# The README's pictures taken afresh from the real program: each of the five
-# icons brought about by a scripted server and checked by its colours.
+# The pictures of README.md and docs/ taken afresh from the real program:
+# each of the five icons brought about by a scripted server and checked by
+# its colours.
 add_test(NAME tray_screenshots
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/screenshots.py ${CMAKE_BINARY_DIR}
           ${CMAKE_BINARY_DIR}/screenshots)

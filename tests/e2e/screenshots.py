@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Takes the README's pictures from the real Tolvaran.exe in the Wine tray:
-each of the five icons, the menu, the tooltip, the new-mail notice and the
-settings dialog at 100 % display scale, and the new-mail clock, its tooltip,
-the menu and the dialog again at 150 % and 200 % (files ending in -150 and
--200). Each icon is brought about by a scripted POP3 server (or none), and
-checked by its colours and its size at the scale before it is saved.
+"""Takes the pictures of README.md and docs/ from the real Tolvaran.exe in
+the Wine tray: each of the five icons, the menu, the tooltip, the new-mail
+notice and the settings dialog at 100 % display scale, and the new-mail
+clock, its tooltip, the menu and the dialog again at 150 % and 200 % (files
+ending in -150 and -200). Each icon is brought about by a scripted POP3
+server (or none), and checked by its colours and its size at the scale
+before it is saved.
 
     screenshots.py BUILD_DIR OUTDIR [DPI ...]
 
