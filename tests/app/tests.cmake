@@ -9,7 +9,9 @@ tolvaran_test(tray_tests
 )
 
 # The program a double click on the tray icon launches in the tests.
-add_executable(launch_marker app/launch_marker.cpp)
+# A program of the windows subsystem, as a mail program is: a console one
+# brings up a console window of its own, which goes away later, over the tray.
+add_executable(launch_marker WIN32 app/launch_marker.cpp)
 add_dependencies(tray_tests launch_marker)
 target_compile_definitions(tray_tests PRIVATE LAUNCH_MARKER="$<TARGET_FILE:launch_marker>")
 

@@ -930,7 +930,12 @@ class Desktop:
         menu seen and the program's exit code."""
         menu = self.open_menu(self.wait_for_icon())
         self.click(*menu.items[-1])
-        return menu, proc.wait(patience(timeout))
+        try:
+            return menu, proc.wait(patience(timeout))
+        except subprocess.TimeoutExpired:
+            self.screenshot("after the click on exit")
+            raise AssertionError("the program did not end within %s s of the click on %s: %s"
+                                 % (patience(timeout), menu.items[-1], self.describe(proc)))
 
     def wait_for_popup(self, before, icon, timeout=10):
         """The box of what appeared above the icon since the screenshot
