@@ -140,6 +140,8 @@ int InsideCharacter(const Decoder *decoder)
 // has none.
 static void PutCp932Pair(unsigned char lead, unsigned char trail, WideText *out)
 {
+    if (out->full)
+        return;  // no conversion for text that can no longer show
     char bytes[2] = {(char)lead, (char)trail};
     WCHAR unit[2];
     if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, 2, unit, 2) == 1)

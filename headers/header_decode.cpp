@@ -41,7 +41,7 @@ static int ReadEncodedWord(const char *p, size_t length, EncodedWord *word)
     char encoding = p[i + 1];
     if (p[i + 2] != '?' || !(encoding == 'B' || encoding == 'b' || encoding == 'Q' || encoding == 'q'))
         return 0;
-    word->charset = FindCharset(p + 2, i - 2);
+    size_t nameLength = i - 2;
     word->base64 = encoding == 'B' || encoding == 'b';
     word->textStart = i + 3;
     i = word->textStart;
@@ -54,6 +54,7 @@ static int ReadEncodedWord(const char *p, size_t length, EncodedWord *word)
         return 0;
     word->textLength = i - word->textStart;
     word->length = i + 2;
+    word->charset = FindCharset(p + 2, nameLength);
     return 1;
 }
 
@@ -103,7 +104,7 @@ static void DecodeWordText(const char *text, const EncodedWord *word, Decoder *d
     if (word->base64) {
         unsigned bits = 0;
         int count = 0;
-        for (size_t i = 0; i < length && text[i] != '='; i++) {
+        for (size_t i = 0; i < length && text[i] != '=' && !out->full; i++) {
             bits = (bits << 6) | (unsigned)Base64Value(text[i]);
             count += 6;
             if (count >= 8) {
@@ -114,7 +115,7 @@ static void DecodeWordText(const char *text, const EncodedWord *word, Decoder *d
         }
         return;
     }
-    for (size_t i = 0; i < length; i++) {
+    for (size_t i = 0; i < length && !out->full; i++) {
         if (text[i] == '_') {
             DecodeByte(decoder, ' ', out);
         } else if (text[i] == '=' && length - i > 2 && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
