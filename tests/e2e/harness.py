@@ -858,14 +858,16 @@ class Maildir:
         self.ids = (owner.st_uid, owner.st_gid)
         self.delivered = 0
 
-    def deliver(self):
-        """Delivers one message (written in tmp/, then moved into new/);
-        returns its file name."""
+    def deliver(self, header=None):
+        """Delivers one message (written in tmp/, then moved into new/), with
+        the given header lines if any; returns its file name."""
         self.delivered += 1
         name = "%d.T%d.P%d.tolvaran" % (time.time(), self.delivered, os.getpid())
         temporary = os.path.join(self.path, "tmp", name)
+        if header is None:
+            header = "From: sender@tolvaran.test\nSubject: delivered %d\n" % self.delivered
         with open(temporary, "w") as f:
-            f.write("From: sender@tolvaran.test\nSubject: delivered %d\n\nNew.\n" % self.delivered)
+            f.write(header + "\nNew.\n")
         os.chown(temporary, *self.ids)
         os.rename(temporary, os.path.join(self.path, "new", name))
         return name
@@ -880,6 +882,16 @@ class Maildir:
         for folder in ("new", "cur"):
             for path in glob.glob(os.path.join(self.path, folder, "*.P%d.tolvaran*" % os.getpid())):
                 os.remove(path)
+
+    def commands(self):
+        """Every command line the account's IMAP sessions have sent, session
+        by session, without the log's time stamps."""
+        sessions = []
+        for log in sorted(glob.glob(os.path.join(self.home, "rawlog", "*.in"))):
+            with open(log, "rb") as f:
+                sessions.append([line.split(b" ", 1)[-1].decode("utf-8", "replace")
+                                 for line in f.read().split(b"\r\n") if line])
+        return sessions
 
     def idle_commands(self):
         """How many IDLE commands the account's IMAP sessions have sent."""
