@@ -59,7 +59,7 @@ void PutCharacter(WideText *out, unsigned codePoint)
 {
     if (out->full)
         return;
-    if (codePoint <= 0x20 || codePoint == 0x7F) {
+    if (codePoint <= 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F)) {
         // Leading and trailing whitespace never shows; a run inside is one space.
         out->pendingSpace = out->length > 0;
         return;

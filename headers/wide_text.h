@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-// A buffer being filled: runs of whitespace and control characters become
-// one space between words, and a character that no longer fits ends the
-// text in U+2026.
+// A buffer being filled: runs of whitespace and control characters (C0,
+// DEL and C1) become one space between words, and a character that no
+// longer fits ends the text in U+2026.
 struct WideText {
     WCHAR *text;
     int capacity;      // in WCHARs, the NUL included
