@@ -291,6 +291,7 @@ class Pop3Stub:
 
     mode "silent": accepts and never says a word (a hanging check);
     "count": greets, accepts any USER and PASS and answers STAT with count;
+    it has no UIDL or TOP (-ERR), so a notice gives the count only;
     "badpass": as "count" but refuses every PASS.
     delay: seconds the server waits before each reply, the greeting too.
     """
@@ -345,6 +346,8 @@ class Pop3Stub:
                         self._reply(conn, b"-ERR refused\r\n")
                     elif word == b"STAT":
                         self._reply(conn, b"+OK %d %d\r\n" % (self.count, 100 * self.count))
+                    elif word in (b"UIDL", b"TOP"):
+                        self._reply(conn, b"-ERR not here\r\n")
                     elif word == b"QUIT":
                         self._reply(conn, b"+OK bye\r\n")
                         with self.lock:
