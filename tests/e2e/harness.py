@@ -827,6 +827,21 @@ class Desktop:
         self.click(*menu.items[-1])
         return menu, proc.wait(patience(timeout))
 
+    def read_notice(self, probe):
+        """The text of the notice the shell shows, read back by the probe
+        (tests/app/notice_probe.cpp), and the notice closed by a click on it,
+        so that what follows finds a still screen: a balloon that comes or
+        goes over the menu confuses the menu's search."""
+        code, out = self.output_of(probe, "30")
+        if code != 0:
+            raise AssertionError("no notice could be read back")
+        shown = dict(line.split("=", 1) for line in out.split())
+        left, top, right, bottom = (int(v) for v in shown["box"].split(","))
+        self.click((left + right) // 2, (top + bottom) // 2)
+        if not wait_until(lambda: self.output_of(probe, "0")[0] == 1, 20):
+            raise AssertionError("the notice stayed after a click")
+        return bytes.fromhex(shown["text"]).decode("utf-8")
+
     def wait_for_popup(self, before, icon, timeout=10):
         """The box of what appeared above the icon since the screenshot before."""
         area = (0, 0, before.width, icon.box[1] - 1)

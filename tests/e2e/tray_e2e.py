@@ -52,19 +52,7 @@ class TrayEndToEnd(unittest.TestCase):
         return os.path.join(BUILD_DIR, "tests", name)
 
     def read_notice(self):
-        """The text of the notice the shell shows, read back by notice_probe,
-        and the notice closed by a click on it, so that what follows finds a
-        still screen (a balloon that comes or goes over the menu confuses
-        the menu's search)."""
-        code, out = self.desk.output_of(self.helper_exe("notice_probe.exe"), "30")
-        self.assertEqual(code, 0, "no notice could be read back")
-        shown = dict(line.split("=", 1) for line in out.split())
-        left, top, right, bottom = (int(v) for v in shown["box"].split(","))
-        self.desk.click((left + right) // 2, (top + bottom) // 2)
-        gone = harness.wait_until(
-            lambda: self.desk.output_of(self.helper_exe("notice_probe.exe"), "0")[0] == 1, 20)
-        self.assertTrue(gone, "the notice stayed after a click")
-        return bytes.fromhex(shown["text"]).decode("utf-8")
+        return self.desk.read_notice(self.helper_exe("notice_probe.exe"))
 
     def exit_through_menu(self, proc):
         """Chooses "終了" in the tray menu; the program ends with 0 and its icon goes."""
