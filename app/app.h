@@ -34,6 +34,16 @@ int CheckTimerArmed(void);
 // the IMAP check's record, NULL after a POP3 check.
 struct MailboxReport;
 void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox);
+// The check's question after its report, and the summary that follows.
+struct NoticeRequest;
+struct MailSummary;
+void OnNoticeWanted(NoticeRequest *request);
+void OnMailSummary(const MailSummary *summary);
+
+// The notice's UTF-16 text (app/notice_text.cpp).
+int CopyWideCut(WCHAR *field, int capacity, const WCHAR *text);
+void CountTextToWide(const char *text, WCHAR *field, int capacity);
+void FormatSummaryNotice(const MailSummary *summary, WCHAR *text, int capacity);
 
 // The checks after a resume and after a network change (app/recovery.cpp).
 // The delays are variables so that the tests can shorten them.

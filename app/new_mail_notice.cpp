@@ -5,6 +5,8 @@
 
 #include <stdlib.h>
 
+#include "mailcheck/check_limits.h"
+#include "mailcheck/mail_summary.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -15,7 +17,7 @@
 #define NIIF_RESPECT_QUIET_TIME 0x00000080
 #endif
 
-static const char noticeTitle[] = "Tolvaran";
+static const WCHAR noticeTitle[] = L"Tolvaran";
 
 // The count of the last successful check; the first one counts up from 0.
 static int lastMailCount;
@@ -24,21 +26,39 @@ static int haveLastMailbox;
 static DWORD lastUidValidity;
 static DWORD lastUidNext;
 
-// Shows text as a notice of the tray entry. The notice needs a record larger
-// than the tray's own, which stays in its first layout.
-static void ShowNewMailNotice(const char *text)
+// A notice that waits for the check's summary of the new messages, and
+// what the check needs to find them.
+static int noticePending;
+static NoticeRequest pendingRequest;
+static char pendingCountText[TOOLTIP_BUFFER_SIZE];
+
+// Shows a notice of the tray entry. The notice goes as UTF-16, so that text
+// outside code page 932 shows as itself; it needs a record larger than the
+// tray's own, which stays in its first layout.
+static void ShowNotice(const WCHAR *title, const WCHAR *text)
 {
-    NOTIFYICONDATAA notice;
+    NOTIFYICONDATAW notice;
     ZeroMemory(&notice, sizeof notice);
     notice.cbSize = sizeof notice;
     notice.hWnd = trayData.hWnd;
     notice.uID = TRAY_ICON_UID;
     notice.uFlags = NIF_INFO;
-    CopyTextCut(notice.szInfo, sizeof notice.szInfo, text);
-    CopyTextCut(notice.szInfoTitle, sizeof notice.szInfoTitle, noticeTitle);
+    CopyWideCut(notice.szInfo, ARRAYSIZE(notice.szInfo), text);
+    CopyWideCut(notice.szInfoTitle, ARRAYSIZE(notice.szInfoTitle), title);
     notice.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME;
     notice.hBalloonIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_NEW_MAIL));
-    Shell_NotifyIconA(NIM_MODIFY, &notice);
+    Shell_NotifyIconW(NIM_MODIFY, &notice);
+}
+
+// The notice that gives only the count: the report's text under the
+// program's name.
+static void ShowCountNotice(const char *text)
+{
+    WCHAR wide[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfo)];
+    int length = MultiByteToWideChar(932, 0, text, -1, wide, ARRAYSIZE(wide));
+    if (length <= 0)
+        wide[0] = 0;
+    ShowNotice(noticeTitle, wide);
 }
 
 // Whether an IMAP check with count unseen saw new arrivals. The first one
@@ -55,9 +75,11 @@ static int MailboxGotNewMail(int count, const MailboxReport *mailbox)
     return arrived;
 }
 
-// After a successful report: a notice once per arrival.
+// After a successful report: a notice once per arrival. With senders and
+// subjects wanted, it waits for the check's summary.
 void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox)
 {
+    noticePending = 0;
     int count;
     if (status == CHECK_NO_MAIL)
         count = 0;
@@ -65,6 +87,7 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
         count = atoi(text);  // the report reads " N ..."
     else
         return;
+    NoticeRequest request = {1, mailbox == NULL ? 0 : !haveLastMailbox, lastUidNext, lastMailCount};
     int arrived;
     if (mailbox != NULL) {
         arrived = MailboxGotNewMail(count, mailbox);
@@ -72,7 +95,43 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
         arrived = count > lastMailCount;
         haveLastMailbox = 0;
     }
-    if (arrived && mailSettings.notifyNewMail)
-        ShowNewMailNotice(text);
+    if (arrived && mailSettings.notifyNewMail == NOTICE_COUNT_ONLY) {
+        ShowCountNotice(text);
+    } else if (arrived && mailSettings.notifyNewMail == NOTICE_WHO_AND_WHAT) {
+        noticePending = 1;
+        pendingRequest = request;
+        CopyTextCut(pendingCountText, sizeof pendingCountText, text);
+    }
     lastMailCount = count;
+}
+
+// The check asks, right after its report, whether a notice waits for the
+// headers of the new messages.
+void OnNoticeWanted(NoticeRequest *request)
+{
+    if (noticePending)
+        *request = pendingRequest;
+    else
+        request->wanted = 0;
+}
+
+// The check's summary: the notice that waited for it names the newest
+// messages, falls back to the count when the headers could not be had, and
+// is dropped when no new message is left unread.
+void OnMailSummary(const MailSummary *summary)
+{
+    if (!noticePending)
+        return;
+    noticePending = 0;
+    if (summary->outcome == SUMMARY_NONE_NEW)
+        return;
+    if (summary->outcome != SUMMARY_LISTED || summary->listed <= 0) {
+        ShowCountNotice(pendingCountText);
+        return;
+    }
+    WCHAR title[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfoTitle)];
+    WCHAR text[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfo)];
+    CountTextToWide(pendingCountText, title, ARRAYSIZE(title));
+    FormatSummaryNotice(summary, text, ARRAYSIZE(text));
+    ShowNotice(title, text);
 }

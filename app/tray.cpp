@@ -194,6 +194,12 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_MAILBOXREPORT:
         OnMailboxReport(hwnd, wParam, (const MailboxReport *)lParam);
         return 0;
+    case WM_NOTICEWANTED:
+        OnNoticeWanted((NoticeRequest *)lParam);
+        return 0;
+    case WM_MAILSUMMARY:
+        OnMailSummary((const MailSummary *)lParam);
+        return 0;
     case WM_IDLEWATCH:
         OnIdleWatch(hwnd, wParam, lParam);
         return 0;

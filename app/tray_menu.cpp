@@ -22,9 +22,12 @@ int ShowTrayMenu(HWND hwnd)
     return 0;
 }
 
-// Opens the user's program with its parameters through the shell.
+// Opens the user's program with its parameters through the shell; with no
+// program set, nothing.
 void LaunchProgram(HWND hwnd)
 {
+    if (mailSettings.launchProgram[0] == '\0')
+        return;
     ShellExecuteA(hwnd, "open", mailSettings.launchProgram, mailSettings.launchParameters, NULL,
                   SW_SHOWDEFAULT);
 }

@@ -4,6 +4,8 @@
 
 #define COMMAND_BUFFER_SIZE  1024
 #define TOOLTIP_BUFFER_SIZE  256
+// The newest new messages a notice names at most.
+#define SUMMARY_MESSAGES     3
 // How long a receive waits for the first byte before the server counts as
 // silent.
 #define CHECK_TIMEOUT_MS     30000

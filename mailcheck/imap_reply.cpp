@@ -170,7 +170,12 @@ static void ReadHead(ImapResponse *response, const char *start, const char *end)
 // Reads the next whole response into the start of the reader's buffer.
 ImapReceived ReceiveImapResponse(ReplyReader *reader, ImapResponse *response)
 {
-    int length = ReceiveReply(reader);
+    return ReadImapResponse(reader, ReceiveReply(reader), response);
+}
+
+// Makes a whole response of the line just read, literals included.
+ImapReceived ReadImapResponse(ReplyReader *reader, int length, ImapResponse *response)
+{
     if (length == 0)
         return IMAP_NOTHING;
     const char *start = reader->buffer;

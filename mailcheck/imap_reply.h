@@ -63,6 +63,9 @@ struct ImapMailboxStatus {
 // the line after them in too, as often as it ends so.
 ImapReceived ReceiveImapResponse(ReplyReader *reader, ImapResponse *response);
 
+// The same for a line of length bytes that ReceiveReply has just read.
+ImapReceived ReadImapResponse(ReplyReader *reader, int length, ImapResponse *response);
+
 // The capabilities a response lists: "CAPABILITY ..." data, or a
 // "[CAPABILITY ...]" code after a condition. Returns -1 when it lists none.
 int ImapCapabilities(const ImapResponse *response);

@@ -6,6 +6,7 @@
 
 #include "mailcheck/check_texts.h"
 #include "mailcheck/mailcheck.h"
+#include "mailcheck/notice_headers.h"
 #include "settings/base64.h"
 
 // A user name or password as UTF-8: each byte of code page 932 text takes
@@ -95,13 +96,19 @@ ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation)
     }
 }
 
-// Sends a command and waits for its end, or for its "+".
-ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation)
+// Sends a command with a new tag.
+void SendImapCommand(CheckRun *run, ImapState *imap, const char *verb)
 {
     size_t length;
     StartCommand(run, imap, verb, &length);
     AppendCommand(run->command, &length, "\r\n", 2);
     SendCommand(run);
+}
+
+// Sends a command and waits for its end, or for its "+".
+ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation)
+{
+    SendImapCommand(run, imap, verb);
     return AwaitImap(run, imap, continuation);
 }
 
@@ -372,6 +379,8 @@ void TalkImap(CheckRun *run, const MailCredentials *credentials)
         return;
     }
     ReportMailbox(run, imap);
-    // The report goes first, so the next interval counts from it.
-    LogOutImap(run, imap);
+    // The report goes first, so the next interval counts from it; the
+    // headers for the notice, when it waits for them, come after it.
+    if (FetchImapSummary(run, imap))
+        LogOutImap(run, imap);
 }

@@ -34,6 +34,9 @@ void StartImapState(ImapState *imap);
 // "+" that asks for more when continuation is set.
 ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation);
 
+// Sends a command (verb and arguments, without the tag) with a new tag.
+void SendImapCommand(CheckRun *run, ImapState *imap, const char *verb);
+
 // Sends a command (verb and arguments, without the tag) and waits for its
 // end, or with continuation for the "+" that lets it go on.
 ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation);

@@ -106,6 +106,13 @@ int ReceiveReply(ReplyReader *reader)
     return reader->replyLength;
 }
 
+// Reads the next piece of an overflowed line into the start of the buffer.
+int ReceiveLinePart(ReplyReader *reader)
+{
+    reader->skipLine = 0;
+    return ReceiveReply(reader);
+}
+
 // Takes a literal of count bytes, and the line that follows it, into the
 // current reply; returns the reply's new length, or 0 when the stream ended
 // first or the whole would not fit the buffer.

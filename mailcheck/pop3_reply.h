@@ -32,6 +32,11 @@ void StartReplies(ReplyReader *reader, const ByteStream *stream);
 // byte of it arrived.
 int ReceiveReply(ReplyReader *reader);
 
+// Reads the next piece of a line that was longer than the buffer, in place
+// of dropping it as ReceiveReply does: up to its line feed or a full buffer
+// again (skipLine is then set once more). Returns the piece's length.
+int ReceiveLinePart(ReplyReader *reader);
+
 // Adds to the reply just received the count bytes that follow it (an IMAP
 // literal, whatever bytes it holds) and the line after them. Returns the
 // reply's new length, or 0 when they did not all come or would not fit.

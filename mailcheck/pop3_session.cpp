@@ -3,6 +3,7 @@
 
 #include "mailcheck/check_run.h"
 #include "mailcheck/check_texts.h"
+#include "mailcheck/notice_headers.h"
 #include "mailcheck/stat_count.h"
 
 // What one exchange of command and reply came to.
@@ -96,8 +97,11 @@ void TalkPop3(CheckRun *run, const MailCredentials *credentials)
         return;
     }
 
-    ReportCount(run, ParseStatCount(run->reader.buffer, run->reader.replyLength));
-    // The report goes first, so the next interval counts from it.
+    int count = ParseStatCount(run->reader.buffer, run->reader.replyLength);
+    ReportCount(run, count);
+    // The report goes first, so the next interval counts from it; the
+    // headers for the notice, when it waits for them, come after it.
+    FetchPop3Summary(run, count);
     LogOut(run);
 }
 

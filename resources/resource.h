@@ -47,6 +47,11 @@
 // Posted by the IDLE watch: an IdleEvent in wParam, the watch's number in
 // lParam.
 #define WM_IDLEWATCH 1029
+// Sent by a check right after its successful report: a NoticeRequest in
+// lParam for the window to fill. Then, if the window wanted one, a
+// MailSummary in lParam.
+#define WM_NOTICEWANTED 1040
+#define WM_MAILSUMMARY  1041
 
 #ifndef RC_INVOKED
 // Outcome of one check run, carried in wParam of WM_CHECKRESULT.

@@ -60,6 +60,16 @@ static int NumberIsZero(const char *text)
     return end != text && number == 0;
 }
 
+// MAIL_NOTIFY's value: 0 and 2 as written, anything else the default.
+static int NoticeKind(const char *text)
+{
+    char *end;
+    long number = strtol(text, &end, 10);
+    if (end != text && (number == NOTICE_NONE || number == NOTICE_COUNT_ONLY))
+        return (int)number;
+    return NOTICE_WHO_AND_WHAT;
+}
+
 // Reads the Windows login name into a block kept for the whole run.
 char *ReadLoginName(void)
 {
@@ -156,7 +166,7 @@ int LoadSettings(const char *path, const char *section)
     mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
 
     ReadProfileValue(path, section, "MAIL_NOTIFY", value);
-    mailSettings.notifyNewMail = !NumberIsZero(value);
+    mailSettings.notifyNewMail = NoticeKind(value);
 
     ReadProfileValue(path, section, "IMAP_IDLE", value);
     mailSettings.imapIdle = !NumberIsZero(value);

@@ -15,6 +15,12 @@
 #define PROFILE_READ_SIZE  1024
 #define MS_PER_MINUTE      60000
 
+// What the new-mail notice shows (MAIL_NOTIFY): nothing, the sender and
+// subject of the newest messages (the default), or only their count.
+#define NOTICE_NONE          0
+#define NOTICE_WHO_AND_WHAT  1
+#define NOTICE_COUNT_ONLY    2
+
 struct MailSettings {
     char serverName[SERVER_NAME_SIZE];
     char userName[USER_NAME_SIZE];
@@ -22,8 +28,8 @@ struct MailSettings {
     char launchProgram[LAUNCH_FIELD_SIZE];
     char launchParameters[LAUNCH_FIELD_SIZE];
     int intervalMs;
-    // MAIL_NOTIFY: 0 turns the new-mail notice off. The dialog does not
-    // show it, and saving leaves the key as it is in the file.
+    // MAIL_NOTIFY, one of the NOTICE_ values. The dialog does not show
+    // it, and saving leaves the key as it is in the file.
     int notifyNewMail;
     // IMAP_IDLE: 0 turns the IDLE watch off; read like MAIL_NOTIFY.
     int imapIdle;

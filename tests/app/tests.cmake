@@ -18,6 +18,10 @@ target_compile_definitions(tray_tests PRIVATE LAUNCH_MARKER="$<TARGET_FILE:launc
 # Holds the single-instance guard's name while it runs a program.
 add_executable(hold_mutex app/hold_mutex.cpp)
 
+# Prints the title and text of the balloon the shell shows.
+add_executable(notice_probe app/notice_probe.cpp)
+target_link_libraries(notice_probe PRIVATE comctl32)
+
 # The real Tolvaran.exe end to end: Wine virtual desktop on an Xvfb of its
 # own, real tray, real Dovecot on 127.0.0.3, mouse clicks by xdotool.
 add_test(NAME tray_e2e

@@ -19,6 +19,7 @@
 #include "mailcheck/check_texts.h"
 #include "mailcheck/imap_idle.h"
 #include "mailcheck/import_hook.h"
+#include "mailcheck/mail_summary.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -238,18 +239,40 @@ bool ShowsIcon(int id)
     return same;
 }
 
-// The notices the window asks the shell for, watched through the import
-// table; every other call must keep the tray record's first layout.
-std::vector<NOTIFYICONDATAA> notices;
+// The tray record's calls, watched through the import table: every one
+// keeps its first layout, and none is a notice.
 BOOL(WINAPI *realNotifyIcon)(DWORD, NOTIFYICONDATAA *);
 
 BOOL WINAPI WatchNotifyIcon(DWORD command, NOTIFYICONDATAA *data)
 {
-    if (data->uFlags & NIF_INFO && command == NIM_MODIFY)
-        notices.push_back(*data);
-    else
-        EXPECT_EQ(data->cbSize, (DWORD)TRAY_RECORD_V1_SIZE);
+    EXPECT_EQ(data->cbSize, (DWORD)TRAY_RECORD_V1_SIZE);
+    EXPECT_EQ(data->uFlags & NIF_INFO, 0u);
     return realNotifyIcon(command, data);
+}
+
+// The notices go as UTF-16; the icon's own record never does.
+std::vector<NOTIFYICONDATAW> wideNotices;
+BOOL(WINAPI *realNotifyIconW)(DWORD, NOTIFYICONDATAW *);
+
+BOOL WINAPI WatchNotifyIconW(DWORD command, NOTIFYICONDATAW *data)
+{
+    EXPECT_TRUE(command == NIM_MODIFY && data->uFlags == NIF_INFO);
+    wideNotices.push_back(*data);
+    return realNotifyIconW(command, data);
+}
+
+std::string Utf8(const WCHAR *text)
+{
+    char bytes[1024];
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, NULL, NULL);
+    return length > 0 ? std::string(bytes) : "<invalid UTF-16>";
+}
+
+std::wstring Wide(const std::string &utf8)
+{
+    WCHAR text[512];
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text, 512);
+    return length > 0 ? std::wstring(text) : L"";
 }
 
 // The new-mail text for count, as a check run formats it.
@@ -308,6 +331,8 @@ protected:
         ASSERT_NE(RegisterMainClass(hInstance), 0);
         ASSERT_TRUE(HookImport("shell32.dll", "Shell_NotifyIconA", (void *)WatchNotifyIcon,
                                (void **)&realNotifyIcon));
+        ASSERT_TRUE(HookImport("shell32.dll", "Shell_NotifyIconW", (void *)WatchNotifyIconW,
+                               (void **)&realNotifyIconW));
         ASSERT_TRUE(HookImport("user32.dll", "SetTimer", (void *)WatchSetTimer, (void **)&realSetTimer));
     }
 
@@ -723,18 +748,18 @@ TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
         // a POP3 report counts as the first since start.
         std::vector<std::pair<DWORD, DWORD>> uids = {};
     } cases[] = {
-        {1, {0, 3}, MailText(3)}, {1, {3, 5}, MailText(5)}, {1, {3, 3}, ""},
-        {1, {5, 2}, ""},          {1, {3, -1, 3}, ""},      {0, {0, 3}, ""},
-        {1, {2}, MailText(2), {{7, 10}}},
-        {1, {2, 2}, MailText(2), {{7, 10}, {7, 11}}},  // one read, one arrived
-        {1, {2, 2}, "", {{7, 11}, {7, 11}}},
-        {1, {2, 3}, "", {{7, 11}, {8, 20}}},  // the mailbox was renumbered
+        {2, {0, 3}, MailText(3)}, {2, {3, 5}, MailText(5)}, {2, {3, 3}, ""},
+        {2, {5, 2}, ""},          {2, {3, -1, 3}, ""},      {0, {0, 3}, ""},
+        {2, {2}, MailText(2), {{7, 10}}},
+        {2, {2, 2}, MailText(2), {{7, 10}, {7, 11}}},  // one read, one arrived
+        {2, {2, 2}, "", {{7, 11}, {7, 11}}},
+        {2, {2, 3}, "", {{7, 11}, {8, 20}}},  // the mailbox was renumbered
     };
     for (const Case &c : cases) {
         mailSettings.notifyNewMail = c.notify;
         for (size_t i = 0; i < c.counts.size(); i++) {
             int count = c.counts[i];
-            notices.clear();
+            wideNotices.clear();
             std::string text = count > 0 ? MailText(count) : noMailText;
             WPARAM status = count < 0 ? CHECK_FAILED : count ? CHECK_NEW_MAIL : CHECK_NO_MAIL;
             if (c.uids.empty())
@@ -743,15 +768,69 @@ TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
                 ReportMailbox(status, text.c_str(), c.uids[i]);
         }
         SCOPED_TRACE(Cp932ToUtf8(c.notice));
-        ASSERT_EQ(notices.size(), c.notice.empty() ? 0u : 1u);
-        for (const NOTIFYICONDATAA &n : notices) {
+        ASSERT_EQ(wideNotices.size(), c.notice.empty() ? 0u : 1u);
+        for (const NOTIFYICONDATAW &n : wideNotices) {
             // 0x80: quiet time and Focus Assist are respected.
             EXPECT_EQ(std::make_tuple(n.cbSize, n.hWnd, n.uID, n.uFlags, n.dwInfoFlags, n.hBalloonIcon),
                       std::make_tuple((DWORD)sizeof n, window, (UINT)TRAY_ICON_UID, (UINT)NIF_INFO,
                                       (DWORD)(NIIF_USER | NIIF_LARGE_ICON | 0x80),
                                       LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_NEW_MAIL))));
-            EXPECT_EQ(std::string(n.szInfoTitle) + "|" + n.szInfo, "Tolvaran|" + c.notice);
+            EXPECT_EQ(Utf8(n.szInfoTitle) + "|" + Utf8(n.szInfo), "Tolvaran|" + Cp932ToUtf8(c.notice));
         }
+    }
+}
+
+TEST_F(Tray, NoticeNamesTheNewestMessagesOrFallsBackToTheCount)
+{
+    WaitForFirstFailure();
+    // 山田 太郎 / 会議の件, and an emoji outside code page 932.
+    const std::string yamada = u8"\u5c71\u7530 \u592a\u90ce", meeting = u8"\u4f1a\u8b70\u306e\u4ef6";
+    const std::string smile = u8"\U0001f600", dash = u8" \u2014 ";
+    const std::string count = u8"3 \u4ef6\u306e\u65b0\u7740\u30e1\u30fc\u30eb\u304c\u3042\u308a\u307e\u3059";
+    // The emoji stands on the cut of an 84-unit line: it goes whole.
+    const std::string longSubject = std::string(78, 'a') + smile + std::string(40, 'b');
+    const std::string cutLine = "s" + dash + std::string(78, 'a') + u8"\u2026";
+    struct Case {
+        int notify;
+        SummaryOutcome outcome;
+        int newCount;
+        std::vector<std::pair<std::string, std::string>> messages;  // sender, subject
+        std::string notice;  // title "|" text, UTF-8; empty: none
+    } cases[] = {
+        {1, SUMMARY_LISTED, 2, {{yamada, meeting}, {"bob@example.com", "Hello " + smile}},
+         count + "|" + yamada + dash + meeting + "\nbob@example.com" + dash + "Hello " + smile},
+        {1, SUMMARY_LISTED, 8, {{"a", "1"}, {"b", "2"}, {"", "3"}},
+         count + "|a" + dash + "1\nb" + dash + "2\n3\n" + u8"\u4ed6 5 \u901a"},  // 他 5 通
+        {1, SUMMARY_LISTED, 3, {{"s", longSubject}, {"s", longSubject}, {"s", longSubject}},
+         count + "|" + cutLine + "\n" + cutLine + "\n" + cutLine},
+        {1, SUMMARY_FAILED, 0, {}, "Tolvaran|" + Cp932ToUtf8(newMailText)},
+        {1, SUMMARY_NONE_NEW, 0, {}, ""},
+        {2, SUMMARY_LISTED, 1, {{"a", "1"}}, "Tolvaran|" + Cp932ToUtf8(newMailText)},
+        {0, SUMMARY_LISTED, 1, {{"a", "1"}}, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.notice);
+        mailSettings.notifyNewMail = c.notify;
+        Report(CHECK_NO_MAIL, noMailText);
+        wideNotices.clear();
+        Report(CHECK_NEW_MAIL, newMailText);
+        // As a check asks after its report, then hands in what it found.
+        NoticeRequest request = {};
+        SendMessageA(window, WM_NOTICEWANTED, 0, (LPARAM)&request);
+        EXPECT_EQ(std::make_tuple(request.wanted, request.firstCheck, request.oldCount),
+                  std::make_tuple(c.notify == 1 ? 1 : 0, 0, 0));
+        MailSummary summary = {};
+        summary.outcome = c.outcome;
+        summary.newCount = c.newCount;
+        summary.listed = (int)c.messages.size();
+        for (size_t i = 0; i < c.messages.size(); i++) {
+            wcscpy(summary.sender[i], Wide(c.messages[i].first).c_str());
+            wcscpy(summary.subject[i], Wide(c.messages[i].second).c_str());
+        }
+        SendMessageA(window, WM_MAILSUMMARY, 0, (LPARAM)&summary);
+        ASSERT_EQ(wideNotices.size(), c.notice.empty() ? 0u : 1u);
+        for (const NOTIFYICONDATAW &n : wideNotices)
+            EXPECT_EQ(Utf8(n.szInfoTitle) + "|" + Utf8(n.szInfo), c.notice);
     }
 }
 

@@ -312,6 +312,7 @@ class Pop3Stub:
 
     mode "silent": accepts and never says a word (a hanging check);
     "count": greets, accepts any USER and PASS and answers STAT with count;
+    it has no UIDL or TOP (-ERR), so a notice gives the count only;
     "badpass": as "count" but refuses every PASS.
     delay: seconds the server waits before each reply, the greeting too.
     """
@@ -366,6 +367,8 @@ class Pop3Stub:
                         self._reply(conn, b"-ERR refused\r\n")
                     elif word == b"STAT":
                         self._reply(conn, b"+OK %d %d\r\n" % (self.count, 100 * self.count))
+                    elif word in (b"UIDL", b"TOP"):
+                        self._reply(conn, b"-ERR not here\r\n")
                     elif word == b"QUIT":
                         self._reply(conn, b"+OK bye\r\n")
                         with self.lock:
@@ -937,6 +940,21 @@ class Desktop:
             raise AssertionError("the program did not end within %s s of the click on %s: %s"
                                  % (patience(timeout), menu.items[-1], self.describe(proc)))
 
+    def read_notice(self, probe):
+        """The text of the notice the shell shows, read back by the probe
+        (tests/app/notice_probe.cpp), and the notice closed by a click on it,
+        so that what follows finds a still screen: a balloon that comes or
+        goes over the menu confuses the menu's search."""
+        code, out = self.output_of(probe, "30")
+        if code != 0:
+            raise AssertionError("no notice could be read back")
+        shown = dict(line.split("=", 1) for line in out.split())
+        left, top, right, bottom = (int(v) for v in shown["box"].split(","))
+        self.click((left + right) // 2, (top + bottom) // 2)
+        if not wait_until(lambda: self.output_of(probe, "0")[0] == 1, 20):
+            raise AssertionError("the notice stayed after a click")
+        return bytes.fromhex(shown["text"]).decode("utf-8")
+
     def wait_for_popup(self, before, icon, timeout=10):
         """The box of what appeared above the icon since the screenshot
         before, once it stands still."""
@@ -1001,14 +1019,16 @@ class Maildir:
         self.ids = (owner.st_uid, owner.st_gid)
         self.delivered = 0
 
-    def deliver(self):
-        """Delivers one message (written in tmp/, then moved into new/);
-        returns its file name."""
+    def deliver(self, header=None):
+        """Delivers one message (written in tmp/, then moved into new/), with
+        the given header lines if any; returns its file name."""
         self.delivered += 1
         name = "%d.T%d.P%d.tolvaran" % (time.time(), self.delivered, os.getpid())
         temporary = os.path.join(self.path, "tmp", name)
+        if header is None:
+            header = "From: sender@tolvaran.test\nSubject: delivered %d\n" % self.delivered
         with open(temporary, "w") as f:
-            f.write("From: sender@tolvaran.test\nSubject: delivered %d\n\nNew.\n" % self.delivered)
+            f.write(header + "\nNew.\n")
         os.chown(temporary, *self.ids)
         os.rename(temporary, os.path.join(self.path, "new", name))
         return name
@@ -1023,6 +1043,16 @@ class Maildir:
         for folder in ("new", "cur"):
             for path in glob.glob(os.path.join(self.path, folder, "*.P%d.tolvaran*" % os.getpid())):
                 os.remove(path)
+
+    def commands(self):
+        """Every command line the account's IMAP sessions have sent, session
+        by session, without the log's time stamps."""
+        sessions = []
+        for log in sorted(glob.glob(os.path.join(self.home, "rawlog", "*.in"))):
+            with open(log, "rb") as f:
+                sessions.append([line.split(b" ", 1)[-1].decode("utf-8", "replace")
+                                 for line in f.read().split(b"\r\n") if line])
+        return sessions
 
     def idle_commands(self):
         """How many IDLE commands the account's IMAP sessions have sent."""

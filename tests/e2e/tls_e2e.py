@@ -41,7 +41,12 @@ class TlsEndToEnd(unittest.TestCase):
                     if b"QUIT" in lines:
                         return lines
                 return None
-            self.assertEqual(harness.wait_until(logged_out, 15), [b"stat", b"QUIT"])
+            # Three new messages: the notice reads their headers, newest first.
+            self.assertEqual(harness.wait_until(logged_out, 15),
+                             [b"stat", b"UIDL", b"TOP 3 0", b"TOP 2 0", b"TOP 1 0", b"QUIT"])
+            # The notice names them; closed, it leaves the menu a still screen.
+            notice = desk.read_notice(os.path.join(BUILD_DIR, "tests", "notice_probe.exe"))
+            self.assertEqual(len(notice.split("\n")), 3, notice)
 
             self.assertEqual(desk.exit_through_menu(proc)[1], 0)
 

@@ -51,6 +51,9 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
     def helper_exe(self, name):
         return os.path.join(BUILD_DIR, "tests", name)
 
+    def read_notice(self):
+        return self.desk.read_notice(self.helper_exe("notice_probe.exe"))
+
     def exit_through_menu(self, proc):
         """Chooses "終了" in the tray menu; the program ends with 0 and its icon goes."""
         menu, code = self.desk.exit_through_menu(proc)
@@ -60,12 +63,15 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
 
     def test_new_mail_then_check_now_then_exit(self):
         before = len(self.sessions())
-        # Notices off: the new-mail notice would stand over the menu.
-        exe = self.desk.stage("newmail", server=SERVER, user="three", password="threepass", notify=0)
+        # The notice gives the count only (MAIL_NOTIFY=2), so the exchange
+        # stays at its least; the headers' exchange has a test of its own.
+        exe = self.desk.stage("newmail", server=SERVER, user="three", password="threepass", notify=2)
         proc = self.desk.start_program(exe)
         icon = self.desk.wait_for_icon("new_mail")
         found = self.wait_sessions(before + 1)
         self.assertEqual(found[-1]["commands"], ["USER three", "PASS threepass", "stat", "QUIT"])
+        # " 3 件の新着メールがあります "
+        self.assertEqual(self.read_notice(), " 3 \u4ef6\u306e\u65b0\u7740\u30e1\u30fc\u30eb\u304c\u3042\u308a\u307e\u3059 ")
         self.assertIsNotNone(self.desk.show_tooltip(icon))
 
         # Right click: the menu with its three entries and the separator.
@@ -187,6 +193,32 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
         self.desk.wait_for_icon("clock")
         # The menu is read only once nothing stands over it.
         self.assertTrue(self.desk.wait_for_popup_gone(before, icon), "the notice never went")
+        self.exit_through_menu(proc)
+
+    def test_imap_notice_names_a_japanese_sender_and_subject(self):
+        maildir = harness.Maildir(self.mail_dir, "empty")
+        self.addCleanup(maildir.remove_delivered)
+        idles = maildir.idle_commands()
+        proc = self.desk.start_program(self.desk.stage(
+            "notice", server="imap://" + SERVER, user="empty", password="emptypass", minutes=5))
+        self.assertTrue(harness.wait_until(lambda: maildir.idle_commands() > idles, 30),
+                        "no IDLE reached the server")
+        self.desk.wait_for_icon("clock")
+        sessions = len(maildir.commands())
+        # 山田 太郎 <yamada@tolvaran.test>, "会議の件", in ISO-2022-JP words.
+        maildir.deliver("From: =?ISO-2022-JP?B?GyRCOzNFRBsoQiAbJEJCQE86GyhC?= <yamada@tolvaran.test>\n"
+                        "Subject: =?ISO-2022-JP?B?GyRCMnE1RCRON28bKEI=?=\n")
+        self.desk.wait_for_icon("new_mail")
+        # A click on the notice closes it; with no mail program set, nothing starts.
+        self.assertEqual(self.read_notice(), "\u5c71\u7530 \u592a\u90ce \u2014 \u4f1a\u8b70\u306e\u4ef6")
+        # What the server saw: read-only, the headers peeked at.
+        sent = [c for session in maildir.commands()[sessions:] for c in session]
+        harness.log("commands after the delivery: %r" % sent)
+        self.assertTrue(any(c.endswith("EXAMINE INBOX") for c in sent), sent)
+        self.assertTrue(any(" UID FETCH " in c and "BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]" in c for c in sent),
+                        sent)
+        for c in sent:
+            self.assertNotRegex(c.upper(), r" (SELECT|STORE|RFC822)|BODY\[", c)
         self.exit_through_menu(proc)
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The product's include lines point one way: app/ uses settings/ and
-mailcheck/, mailcheck/ uses settings/, all use resources/, never the
-reverse; and no two source files of the product lean on each other.
+"""The product's include lines point one way: app/ uses settings/,
+mailcheck/ and headers/, mailcheck/ uses settings/ and headers/, all but
+headers/ use resources/, never the reverse; and no two source files of the
+product lean on each other.
 
     include_directions.py SOURCE_DIR
 """
@@ -12,8 +13,9 @@ import sys
 
 # Which folders each folder may include from.
 ALLOWED = {
-    "app": {"app", "settings", "mailcheck", "resources"},
-    "mailcheck": {"mailcheck", "settings", "resources"},
+    "app": {"app", "settings", "mailcheck", "headers", "resources"},
+    "mailcheck": {"mailcheck", "settings", "headers", "resources"},
+    "headers": {"headers"},
     "settings": {"settings", "resources"},
     "resources": {"resources"},
 }

@@ -9,6 +9,24 @@ namespace {
 
 const char className[] = "TolvaranTestReportWindow";
 
+std::string Utf8(const WCHAR *text)
+{
+    char bytes[1024];
+    return WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr) > 0 ? bytes : "?";
+}
+
+std::string SummaryText(const MailSummary *summary)
+{
+    if (summary->outcome == SUMMARY_NONE_NEW)
+        return "none new";
+    if (summary->outcome != SUMMARY_LISTED)
+        return "failed";
+    std::string text = "new=" + std::to_string(summary->newCount);
+    for (int i = 0; i < summary->listed && i < SUMMARY_MESSAGES; i++)
+        text += std::string(i > 0 ? " | " : " ") + Utf8(summary->sender[i]) + " / " + Utf8(summary->subject[i]);
+    return text;
+}
+
 LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CHECKRESULT || message == WM_MAILBOXREPORT) {
@@ -31,6 +49,14 @@ LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             if (log->duringReport)
                 log->duringReport();
         }
+        return 0;
+    }
+    if (message == WM_NOTICEWANTED || message == WM_MAILSUMMARY) {
+        ReportLog *log = (ReportLog *)GetWindowLongPtrA(window, GWLP_USERDATA);
+        if (log != nullptr && message == WM_NOTICEWANTED)
+            *(NoticeRequest *)lParam = log->notice;
+        if (log != nullptr && message == WM_MAILSUMMARY)
+            log->summary = SummaryText((const MailSummary *)lParam);
         return 0;
     }
     if (message == WM_IDLEWATCH) {

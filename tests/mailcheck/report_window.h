@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "mailcheck/mail_summary.h"
+
 struct ReportLog {
     int count = 0;          // reports received
     int status = 0;         // wParam of the last one
@@ -18,6 +20,10 @@ struct ReportLog {
     std::string mailbox;
     DWORD thread = 0;       // thread the window procedure ran on
     std::string idleEvents; // WM_IDLEWATCH events, as "changed ended ..."
+    // The answer to WM_NOTICEWANTED, and the WM_MAILSUMMARY that followed
+    // as "new=N sender / subject | ...", "none new" or "failed".
+    NoticeRequest notice = {};
+    std::string summary;
     // Runs inside the window procedure, while the check run waits in its send.
     std::function<void()> duringReport;
 };

@@ -40,6 +40,8 @@ struct Row {
     std::string mailbox;     // an IMAP success's record, as ReportLog shows it
     bool watch = false;      // the IDLE watch instead of a check: no report,
     std::string events;      // but these WM_IDLEWATCH events
+    NoticeRequest notice = {};  // the window's answer after the report
+    std::string summary;        // the summary it then got, as ReportLog shows it
 };
 
 const std::string greeting = "+OK Tolvaran test server ready\r\n";
@@ -105,6 +107,31 @@ Row MakeImap(const std::string &name, std::vector<ServerAction> script, int stat
     row.mailbox = mailbox;
     return row;
 }
+
+// After a report whose notice waits for headers: EXAMINE from tag on,
+// then the exchanges given, then LOGOUT.
+std::vector<ServerAction> ImapNotice(int tag, const std::string &status, std::vector<ServerAction> exchanges)
+{
+    std::string a = "A" + std::to_string(tag), b = "A" + std::to_string(tag + 1);
+    int logout = tag + 2 + (int)exchanges.size() / 2;
+    std::string z = "A" + std::to_string(logout);
+    std::vector<ServerAction> script = {Expect(a + " STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)\r\n"),
+                                        Send(status + a + " OK done\r\n"), Expect(b + " EXAMINE INBOX\r\n"),
+                                        Send("* 3 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n" + b + " OK [READ-ONLY] done\r\n")};
+    script.insert(script.end(), exchanges.begin(), exchanges.end());
+    script.push_back(Expect(z + " LOGOUT\r\n"));
+    script.push_back(Send("* BYE logging out\r\n" + z + " OK\r\n"));
+    return script;
+}
+
+// One message's header as a FETCH response carries it, in a literal.
+std::string Fetched(int number, int uid, const std::string &header)
+{
+    return "* " + std::to_string(number) + " FETCH (UID " + std::to_string(uid) +
+           " BODY[HEADER.FIELDS (FROM SUBJECT)] {" + std::to_string(header.size()) + "}\r\n" + header + ")\r\n";
+}
+
+const std::string fetchItem = " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])\r\n";
 
 // AUTHENTICATE PLAIN's response for alice / secret: "\0alice\0secret".
 const std::string plainAlice = "AGFsaWNlAHNlY3JldA==";
@@ -388,6 +415,62 @@ std::vector<Row> Rows()
                   Send("* OK " + std::string(60000, 'x') + "\r\nA1 OK\r\n")},
                  CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
 
+    // The headers for the notice, read-only: EXAMINE, UID SEARCH, UID FETCH
+    // with BODY.PEEK. The first check takes every unread message: 100,000
+    // UIDs on one line, in no order, of which the three highest are asked for.
+    {
+        std::string search = "* SEARCH";
+        for (int i = 0; i < 100000; i++)
+            search += " " + std::to_string((long long)i * 7919 % 100000 + 1);
+        Row row = MakeImap("SEARCH with 100,000 UIDs",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                                ImapNotice(2, status3,
+                                           {Expect("A4 UID SEARCH UNSEEN\r\n"), Send(search + "\r\nA4 OK done\r\n"),
+                                            Expect("A5 UID FETCH 100000,99999,99998" + fetchItem),
+                                            Send(Fetched(3, 100000, "Subject: c\r\n\r\n") +
+                                                 Fetched(1, 99998, "From: a@x\r\n\r\n") +
+                                                 Fetched(2, 99999, "Subject: b\r\n\r\n") + "A5 OK\r\n")})),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 1, 0, 0};
+        row.summary = "new=100000  / c |  / b | a@x / ";
+        add(row);
+    }
+    {
+        // Nothing arrived unread since UIDNEXT 12: "12:*" still answers the
+        // highest UID, 9, which is no arrival. No FETCH, and no notice.
+        Row row = MakeImap("n:* answering an older UID",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                                ImapNotice(2, status3,
+                                           {Expect("A4 UID SEARCH UID 12:* UNSEEN\r\n"),
+                                            Send("* SEARCH 9\r\nA4 OK done\r\n")})),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 0, 12, 0};
+        row.summary = "none new";
+        add(row);
+    }
+    {
+        // Literals among items in any order, FLAGS never asked for, a "{5}"
+        // inside a header, and ISO-2022-JP words: 山田 太郎 / 会議の件.
+        std::string yamada = "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQiAbJEJCQE86GyhC?= <yamada@example.jp>\r\n";
+        std::string meeting = "Subject: =?iso-2022-jp?B?GyRCMnE1RCRON28bKEI=?=\r\n\r\n";
+        std::string second = "Subject: x {5}\r\nFrom: Bob <bob@example.com>\r\n\r\n";
+        Row row = MakeImap("FETCH as literals",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                                ImapNotice(2, status3,
+                                           {Expect("A4 UID SEARCH UID 10:* UNSEEN\r\n"),
+                                            Send("* SEARCH 11 10 12 13\r\nA4 OK done\r\n"),
+                                            Expect("A5 UID FETCH 13,12,11" + fetchItem),
+                                            Send("* 4 FETCH (FLAGS (\\Recent) BODY[HEADER.FIELDS (\"FROM\" \"SUBJECT\")] {" +
+                                                 std::to_string(yamada.size() + meeting.size()) + "}\r\n" + yamada +
+                                                 meeting + " UID 13)\r\n* 3 FETCH (UID 12 BODY[HEADER.FIELDS (FROM SUBJECT)] {" +
+                                                 std::to_string(second.size()) + "}\r\n" + second + ")\r\n" +
+                                                 "A5 OK done\r\n")})),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 0, 10, 0};
+        row.summary = u8"new=4 \u5c71\u7530 \u592a\u90ce / \u4f1a\u8b70\u306e\u4ef6 | Bob / x {5}";
+        add(row);
+    }
+
     // The IDLE watch: log-in and EXAMINE as a check logs in, then IDLE.
     {
         auto watch = [&](const std::string &name, std::vector<ServerAction> idling, const std::string &events) {
@@ -422,6 +505,33 @@ std::vector<Row> Rows()
                            0, "", ORDER_ANY);
         row.watch = true;
         row.events = "login-refused";
+        add(row);
+    }
+
+    // POP3 headers for the notice: TOP n 0 of the newest new messages.
+    {
+        // No UIDL: the messages above the last count, 2, are the new ones.
+        auto script = Session("+OK 5 500\r\n");
+        script.insert(script.end() - 2,
+                      {Expect("UIDL\r\n"), Send("-ERR unknown command\r\n"), Expect("TOP 5 0\r\n"),
+                       Send("+OK\r\nReceived: by x\r\nFrom: Bob <bob@example.com>\r\nSubject: Hello\r\n world\r\n"
+                            "..X: stuffed\r\n\r\n.\r\n"),
+                       Expect("TOP 4 0\r\n"), Send("+OK\r\nSubject: four\r\n\r\n.\r\n"), Expect("TOP 3 0\r\n"),
+                       Send("+OK\r\nFrom: c@x\r\n\r\n.\r\n")});
+        Row row = Make("POP3 without UIDL", script, CHECK_NEW_MAIL, NewMail("5"), REPORT_BEFORE_QUIT);
+        row.notice = {1, 0, 0, 2};
+        row.summary = "new=3 Bob / Hello world |  / four | c@x / ";
+        add(row);
+    }
+    {
+        // UIDL on the first check: all three are new; without TOP the
+        // notice gives the count.
+        auto script = Session("+OK 3 300\r\n");
+        script.insert(script.end() - 2, {Expect("UIDL\r\n"), Send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n"),
+                                         Expect("TOP 3 0\r\n"), Send("-ERR no TOP here\r\n")});
+        Row row = Make("POP3 without TOP", script, CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT);
+        row.notice = {1, 0, 0, 0};
+        row.summary = "failed";
         add(row);
     }
 
@@ -476,6 +586,7 @@ void PlayRow(const Row &row, const std::string &address, RowResult *result)
             }
         }
     };
+    result->log.notice = row.notice;
     HWND window = CreateReportWindow(&result->log);
     if (window == nullptr) {
         result->problems.push_back("no report window: error " + std::to_string(GetLastError()));
@@ -541,6 +652,7 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
         EXPECT_EQ(Cp932ToUtf8(result.log.text), row.text);
         EXPECT_LE(result.log.text.size(), 63u);
         EXPECT_EQ(result.log.mailbox, row.mailbox);
+        EXPECT_EQ(result.log.summary, row.summary);
         EXPECT_TRUE(result.orderKept) << result.orderProblem;
     }
 }

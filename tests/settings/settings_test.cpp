@@ -93,14 +93,15 @@ TEST_F(IniStore, MailNotifyAndImapIdleZeroAloneTurnThemOffAndSavingKeepsThem)
     const struct {
         const char *stored;  // nullptr: neither key
         int on;
-    } rows[] = {{nullptr, 1}, {"0", 0}, {"00", 0}, {"1", 1}, {"", 1}, {"off", 1}};
+        int notify = -1;  // MAIL_NOTIFY's reading when it is not on's
+    } rows[] = {{nullptr, 1}, {"0", 0}, {"00", 0}, {"1", 1}, {"", 1}, {"off", 1}, {"2", 1, 2}, {"3", 1}};
     for (const auto &row : rows) {
         std::string key = row.stored ? std::string("MAIL_NOTIFY=") + row.stored + "\r\nIMAP_IDLE=" + row.stored +
                                            "\r\n"
                                      : "";
         WriteFileBytes(path, "[alice]\r\n" + key);
         Load("alice");
-        EXPECT_EQ(mailSettings.notifyNewMail, row.on) << key;
+        EXPECT_EQ(mailSettings.notifyNewMail, row.notify < 0 ? row.on : row.notify) << key;
         EXPECT_EQ(mailSettings.imapIdle, row.on) << key;
         SaveSettings(path.c_str(), "alice");
         EXPECT_NE(ReadFileBytes(path).find("[alice]\r\n" + key), std::string::npos) << key;

@@ -1,0 +1,41 @@
+// The summary of the newest new messages: asked for by the window, decoded
+// here on the check's thread, and handed back in one message.
+#include "mailcheck/notice_headers.h"
+
+#include <string.h>
+
+#include "headers/header_decode.h"
+#include "mailcheck/header_reader.h"
+
+// Asks the window whether its notice waits for a summary.
+int SummaryWanted(CheckRun *run, NoticeRequest *request)
+{
+    memset(request, 0, sizeof *request);
+    SendMessageA(run->window, WM_NOTICEWANTED, 0, (LPARAM)request);
+    return request->wanted;
+}
+
+// A summary that has listed nothing yet and counts as failed.
+void StartSummary(MailSummary *summary)
+{
+    memset(summary, 0, sizeof *summary);
+    summary->outcome = SUMMARY_FAILED;
+}
+
+// Decodes one message's From and Subject lines into slot; no more than a
+// few kilobytes of them are looked at.
+void DecodeSummaryEntry(MailSummary *summary, int slot, const char *header, size_t length)
+{
+    if (slot < 0 || slot >= SUMMARY_MESSAGES)
+        return;
+    if (length > HEADER_KEEP_SIZE)
+        length = HEADER_KEEP_SIZE;
+    DecodeMailSummary(header, length, summary->sender[slot], SUMMARY_SENDER_SIZE, summary->subject[slot],
+                      SUMMARY_SUBJECT_SIZE);
+}
+
+// Hands the summary to the window.
+void SendSummary(CheckRun *run, const MailSummary *summary)
+{
+    SendMessageA(run->window, WM_MAILSUMMARY, 0, (LPARAM)summary);
+}
