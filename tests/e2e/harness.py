@@ -312,13 +312,16 @@ class Pop3Stub:
 
     mode "silent": accepts and never says a word (a hanging check);
     "count": greets, accepts any USER and PASS and answers STAT with count;
-    it has no UIDL or TOP (-ERR), so a notice gives the count only;
+    it has no UIDL or TOP (-ERR), so a notice gives the count only, unless
+    headers (one bytes string per message, oldest first) are given: then
+    UIDL lists the messages and TOP n 0 answers message n's header;
     "badpass": as "count" but refuses every PASS.
     delay: seconds the server waits before each reply, the greeting too.
     """
 
-    def __init__(self, address, mode="count", count=0, delay=0):
+    def __init__(self, address, mode="count", count=0, delay=0, headers=None):
         self.mode, self.count, self.delay = mode, count, delay
+        self.headers = headers
         self.accepted = 0  # connections taken
         self.finished = 0  # sessions ended by QUIT
         self.connections = []
@@ -367,6 +370,13 @@ class Pop3Stub:
                         self._reply(conn, b"-ERR refused\r\n")
                     elif word == b"STAT":
                         self._reply(conn, b"+OK %d %d\r\n" % (self.count, 100 * self.count))
+                    elif word == b"UIDL" and self.headers:
+                        self._reply(conn, b"+OK\r\n" + b"".join(
+                            b"%d stub-%d\r\n" % (n, n) for n in range(1, len(self.headers) + 1))
+                            + b".\r\n")
+                    elif word == b"TOP" and self.headers:
+                        number = int(line.split(b" ")[1])
+                        self._reply(conn, b"+OK\r\n" + self.headers[number - 1] + b"\r\n.\r\n")
                     elif word in (b"UIDL", b"TOP"):
                         self._reply(conn, b"-ERR not here\r\n")
                     elif word == b"QUIT":
@@ -667,9 +677,9 @@ class Desktop:
         self.servers.append((os.path.join(POP3SERVERS, "dovecot-stop"), directory))
         return directory
 
-    def start_pop3_stub(self, address, mode="count", count=0, delay=0):
+    def start_pop3_stub(self, address, mode="count", count=0, delay=0, headers=None):
         """A Pop3Stub on address:110, closed with the desktop."""
-        stub = Pop3Stub(address, mode, count, delay)
+        stub = Pop3Stub(address, mode, count, delay, headers)
         self.stubs.append(stub)
         return stub
 

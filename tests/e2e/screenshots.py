@@ -13,6 +13,7 @@ DPI: the scales to take, as Wine's LogPixels (96, 144, 192; all three by
 default).
 """
 
+import email.header
 import os
 import subprocess
 import sys
@@ -128,18 +129,45 @@ def take(build_dir, outdir, dpi):
             save_notice(desk, outdir, corner)
 
 
+# The notice's three messages, oldest first: senders and subjects as
+# Japanese mailers send them, in ISO-2022-JP encoded-words.
+NOTICE_MAIL = [
+    ("\u4f50\u85e4 \u82b1\u5b50", "sato@example.jp",                 # 佐藤 花子
+     "\u6765\u9031\u306e\u4e88\u5b9a"),                                # 来週の予定
+    ("\u682a\u5f0f\u4f1a\u793e\u3068\u308b\u3070\u3089\u3093", "info@example.jp",  # 株式会社とるばらん
+     "\u3054\u6ce8\u6587\u3042\u308a\u304c\u3068\u3046\u3054\u3056\u3044\u307e\u3059"),  # ご注文ありがとうございます
+    ("\u5c71\u7530 \u592a\u90ce", "yamada@example.jp",               # 山田 太郎
+     "\u4f1a\u8b70\u306e\u4ef6"),                                      # 会議の件
+]
+
+
+def notice_headers():
+    """The header of each of NOTICE_MAIL's messages, as bytes."""
+    def word(text):
+        return email.header.Header(text, "iso-2022-jp").encode()
+    return [("From: %s <%s>\r\nSubject: %s\r\n" % (word(name), address, word(subject))).encode("ascii")
+            for name, address, subject in NOTICE_MAIL]
+
+
 def save_notice(desk, outdir, corner):
     """The notice of a first check that finds 3 messages."""
-    desk.start_pop3_stub("127.0.0.105", "count", 3)
+    desk.start_pop3_stub("127.0.0.105", "count", 3, headers=notice_headers())
     proc = desk.start_program(desk.stage("tray-notice", server="127.0.0.105", user="tolvaran",
                                          password="secret"))
     desk.park_mouse()
+    before = desk.screenshot()
     # Wine's tray shows a notice 2 s after it is asked for: well after the icon.
     icon = desk.wait_for_icon("new_mail")
-    box = desk.wait_for_popup(desk.screenshot(), icon, 15)
+    box = desk.wait_for_popup(before, icon, 15)
     if box is None:
         raise AssertionError("no notice appeared over the new-mail icon")
     save(desk, outdir, "tray-notice.png", grow(union(box, corner), 6, desk.size), 2)
+    # A click closes the notice (no mail program is set), so that the menu
+    # is read with nothing over it.
+    desk.click((box[0] + box[2]) // 2, (box[1] + box[3]) // 2)
+    desk.park_mouse()
+    if not desk.wait_for_popup_gone(before, icon):
+        raise AssertionError("the notice stayed after a click on it")
     desk.click(*desk.open_menu(icon).items[-1])
     if proc.wait(harness.patience(15)) != 0 or not desk.wait_for_no_icon():
         raise AssertionError("the notice's program did not end through its menu")
