@@ -27,8 +27,15 @@ void UpdateTrayIcon(void);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 
-// Whether the check schedule's timer is counting down (app/tray.cpp).
+// Whether the check schedule's timer is counting down (app/tray.cpp). The
+// check's thread routine is a variable so that the tests can hold checks;
+// it takes a CheckStart.
 int CheckTimerArmed(void);
+extern void(__cdecl *checkThreadRoutine)(void *);
+
+// A server's [ALERT] as a notice, once per text in a run of the program
+// (app/server_alert.cpp).
+void ShowServerAlert(const char *text);
 
 // The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
 // the IMAP check's record, NULL after a POP3 check.
@@ -57,6 +64,7 @@ void StopNetworkWatch(void);
 extern UINT idleChangeSettleMs;
 extern DWORD idleShortLifeMs;
 extern DWORD idleFirstWaitMs;
+extern UINT idleByeWaitMs;
 extern unsigned(__stdcall *idleWatchRoutine)(void *);
 void NoteMailboxForIdle(HWND hwnd, const MailboxReport *mailbox);
 void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number);

@@ -1,6 +1,6 @@
 // The notice shown when new mail has arrived since the last successful
 // check: for POP3 the count went up; for IMAP new messages came in (UIDNEXT
-// grew) and some are unseen.
+// grew) and some are unseen, or without UIDNEXT the count went up.
 #include "app/app.h"
 
 #include <stdlib.h>
@@ -66,7 +66,8 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
     else
         return;
     int arrived;
-    if (mailbox != NULL) {
+    // A STATUS without UIDNEXT leaves only the count to go by, as POP3's.
+    if (mailbox != NULL && mailbox->uidNext != 0) {
         arrived = MailboxGotNewMail(count, mailbox);
     } else {
         arrived = count > lastMailCount;

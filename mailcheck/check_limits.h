@@ -4,6 +4,8 @@
 
 #define COMMAND_BUFFER_SIZE  1024
 #define TOOLTIP_BUFFER_SIZE  256
+// The text of a server's [ALERT] as the notice shows it, with its NUL.
+#define ALERT_TEXT_SIZE      256
 // How long a receive waits for the first byte before the server counts as
 // silent.
 #define CHECK_TIMEOUT_MS     30000

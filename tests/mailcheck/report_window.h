@@ -18,6 +18,7 @@ struct ReportLog {
     std::string mailbox;
     DWORD thread = 0;       // thread the window procedure ran on
     std::string idleEvents; // WM_IDLEWATCH events, as "changed ended ..."
+    std::string alerts;     // WM_SERVERALERT texts, each followed by "|"
     // Runs inside the window procedure, while the check run waits in its send.
     std::function<void()> duringReport;
 };
