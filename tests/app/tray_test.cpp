@@ -714,6 +714,8 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
              ResetEvent(checkGate);
              tell(IDLE_CHANGED), checksStarted(before + 1);
              tell(IDLE_CHANGED), PumpUntil([] { return CountSeen(WM_STARTCHECK) == 2; }, Patience(2000));
+             // Room for a second check that must not start yet.
+             PumpUntil([=] { return checkStarts == before + 2; }, 2 * idleChangeSettleMs);
              SetEvent(checkGate), checksStarted(before + 2);
          },
          1, 0, 2, 2},
