@@ -77,8 +77,9 @@ static void StartWatch(HWND hwnd)
     if (waitBeforeWatchMs > since) {
         SetTimer(hwnd, ID_IDLE_START_TIMER, waitBeforeWatchMs - since, NULL);
         startTimerArmed = 1;
-    } else
+    } else {
         StartWatchNow(hwnd);
+    }
 }
 
 // After an IMAP check that succeeded: a watch, if the server offers IDLE,

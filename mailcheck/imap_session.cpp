@@ -321,8 +321,8 @@ static void ReportMailbox(CheckRun *run, const ImapState *imap)
     mailbox.uidValidity = imap->status.uidValidity;
     mailbox.uidNext = imap->status.uidNext;
     mailbox.canIdle = imap->capabilities > 0 && (imap->capabilities & IMAP_CAN_IDLE) != 0;
-    SendMessageA(run->window, WM_MAILBOXREPORT, ReportParameter(run, count == 0 ? CHECK_NO_MAIL : CHECK_NEW_MAIL),
-                 (LPARAM)&mailbox);
+    CheckStatus status = count == 0 ? CHECK_NO_MAIL : CHECK_NEW_MAIL;
+    SendMessageA(run->window, WM_MAILBOXREPORT, ReportParameter(run, status), (LPARAM)&mailbox);
     run->reported = 1;
 }
 
