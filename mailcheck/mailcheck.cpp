@@ -9,7 +9,16 @@
 #include "mailcheck/check_run.h"
 #include "mailcheck/check_texts.h"
 #include "mailcheck/server_address.h"
+#include "mailcheck/socket_wait.h"
 #include "mailcheck/tls_session.h"
+
+// Connects to address; a run with a stop event ends the wait when it is set.
+static int Connect(CheckRun *run, SOCKET connection, const sockaddr_in *address)
+{
+    if (run->stop != NULL)
+        return ConnectUnlessStopped(connection, address, sizeof *address, run->stop, (DWORD)run->timeoutMs);
+    return connect(connection, (const sockaddr *)address, sizeof *address) == 0;
+}
 
 // Resolves the server and connects to its port. Returns the socket, or
 // INVALID_SOCKET with the failure kept in run.
@@ -28,8 +37,7 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
     memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
 
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
-    if (connection == INVALID_SOCKET ||
-        connect(connection, (const sockaddr *)&address, sizeof address) != 0) {
+    if (connection == INVALID_SOCKET || !Connect(run, connection, &address)) {
         if (connection != INVALID_SOCKET)
             closesocket(connection);
         SetFailure(run, CHECK_FAILED, textCannotConnect);
