@@ -27,18 +27,25 @@ void UpdateTrayIcon(void);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 
-// Whether the check schedule's timer is counting down (app/tray.cpp).
+// Whether the check schedule's timer is counting down (app/tray.cpp). The
+// check's thread routine is a variable so that the tests can hold checks;
+// it takes a CheckStart.
 int CheckTimerArmed(void);
+extern void(__cdecl *checkThreadRoutine)(void *);
+
+// A server's [ALERT] as a notice, once per text in a run of the program
+// (app/server_alert.cpp).
+void ShowServerAlert(const char *text);
 
 // The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
 // the IMAP check's record, NULL after a POP3 check.
 struct MailboxReport;
-void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox);
+void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox, int number);
 // The check's question after its report, and the summary that follows.
 struct NoticeRequest;
 struct MailSummary;
-void OnNoticeWanted(NoticeRequest *request);
-void OnMailSummary(const MailSummary *summary);
+void OnNoticeWanted(int number, NoticeRequest *request);
+void OnMailSummary(int number, const MailSummary *summary);
 
 // The notice's UTF-16 text (app/notice_text.cpp).
 int CopyWideCut(WCHAR *field, int capacity, const WCHAR *text);
@@ -67,6 +74,7 @@ void StopNetworkWatch(void);
 extern UINT idleChangeSettleMs;
 extern DWORD idleShortLifeMs;
 extern DWORD idleFirstWaitMs;
+extern UINT idleByeWaitMs;
 extern unsigned(__stdcall *idleWatchRoutine)(void *);
 void NoteMailboxForIdle(HWND hwnd, const MailboxReport *mailbox);
 void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number);

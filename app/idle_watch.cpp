@@ -18,6 +18,10 @@ UINT idleChangeSettleMs = 300;
 // A watch that lived less than this doubles the wait before the next one.
 DWORD idleShortLifeMs = 60000;
 DWORD idleFirstWaitMs = 30000;
+// After a BYE that ended the watch, the server is most likely restarting:
+// the check waits this long and up to as long again, so that the clients of
+// one server do not all come back in the same second.
+UINT idleByeWaitMs = 5000;
 static const DWORD idleLongestWaitMs = 15 * 60000;
 // The watch's thread routine; a variable, so that the tests can watch starts.
 unsigned(__stdcall *idleWatchRoutine)(void *) = IdleWatchThread;
@@ -32,6 +36,8 @@ static DWORD waitBeforeWatchMs;
 // settings change.
 static int idleRefused;
 static int changeTimerArmed;
+// A watch's start waits for its timer.
+static int startTimerArmed;
 
 // Starts a watch now; a thread that cannot start leaves none.
 static void StartWatchNow(HWND hwnd)
@@ -68,10 +74,12 @@ static void StartWatchNow(HWND hwnd)
 static void StartWatch(HWND hwnd)
 {
     DWORD since = GetTickCount() - watchEndTick;
-    if (waitBeforeWatchMs > since)
+    if (waitBeforeWatchMs > since) {
         SetTimer(hwnd, ID_IDLE_START_TIMER, waitBeforeWatchMs - since, NULL);
-    else
+        startTimerArmed = 1;
+    } else {
         StartWatchNow(hwnd);
+    }
 }
 
 // After an IMAP check that succeeded: a watch, if the server offers IDLE,
@@ -105,9 +113,17 @@ static void NoteWatchEnd(void)
     ForgetWatch();
 }
 
+// Arms the one check after a BYE, a few seconds on.
+static void ArmByeCheck(HWND hwnd)
+{
+    UINT jitter = GetTickCount() % (idleByeWaitMs + 1);
+    SetTimer(hwnd, ID_IDLE_BYE_TIMER, idleByeWaitMs + jitter, NULL);
+}
+
 // What the running watch tells. A change waits for the rest of its burst;
 // a watch that ended by itself brings one check, whose success starts the
-// next; a refused log-in brings nothing, and never a retry of its own.
+// next, and after a BYE that check waits a little; a refused log-in brings
+// nothing, and never a retry of its own.
 void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number)
 {
     if (watchThread == NULL || number != watchNumber)
@@ -124,6 +140,8 @@ void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number)
         idleRefused = 1;
     else if (event == IDLE_ENDED)
         SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    else if (event == IDLE_SERVER_LEFT)
+        ArmByeCheck(hwnd);
 }
 
 // The timers of the watch; returns 0 for any other.
@@ -137,20 +155,29 @@ int OnIdleTimer(HWND hwnd, UINT_PTR timer)
     }
     if (timer == ID_IDLE_START_TIMER) {
         KillTimer(hwnd, ID_IDLE_START_TIMER);
+        startTimerArmed = 0;
         if (watchThread == NULL)
             StartWatchNow(hwnd);
+        return 1;
+    }
+    if (timer == ID_IDLE_BYE_TIMER) {
+        KillTimer(hwnd, ID_IDLE_BYE_TIMER);
+        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
         return 1;
     }
     return 0;
 }
 
 // Stops the watch, if one runs, and a start that waits; gives its DONE and
-// LOGOUT up to waitMs. Returns whether a watch was running.
+// LOGOUT up to waitMs. Returns whether a watch was running or waiting to
+// start.
 int StopIdleWatch(HWND hwnd, DWORD waitMs)
 {
+    int waiting = startTimerArmed;
     KillTimer(hwnd, ID_IDLE_START_TIMER);
+    startTimerArmed = 0;
     if (watchThread == NULL)
-        return 0;
+        return waiting;
     SetEvent(watchStop);
     if (waitMs > 0)
         WaitForSingleObject(watchThread, waitMs);

@@ -1,6 +1,6 @@
 // The notice shown when new mail has arrived since the last successful
 // check: for POP3 the count went up; for IMAP new messages came in (UIDNEXT
-// grew) and some are unseen.
+// grew) and some are unseen, or without UIDNEXT the count went up.
 #include "app/app.h"
 
 #include <stdlib.h>
@@ -29,6 +29,9 @@ static DWORD lastUidNext;
 // A notice that waits for the check's summary of the new messages, and
 // what the check needs to find them.
 static int noticePending;
+// The number of the check whose report left it waiting: the summary of an
+// older check that still talks to its server is not this one's.
+static int pendingNumber;
 static NoticeRequest pendingRequest;
 static char pendingCountText[TOOLTIP_BUFFER_SIZE];
 
@@ -77,7 +80,7 @@ static int MailboxGotNewMail(int count, const MailboxReport *mailbox)
 
 // After a successful report: a notice once per arrival. With senders and
 // subjects wanted, it waits for the check's summary.
-void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox)
+void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox, int number)
 {
     noticePending = 0;
     int count;
@@ -89,7 +92,8 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
         return;
     NoticeRequest request = {1, mailbox == NULL ? 0 : !haveLastMailbox, lastUidNext, lastMailCount};
     int arrived;
-    if (mailbox != NULL) {
+    // A STATUS without UIDNEXT leaves only the count to go by, as POP3's.
+    if (mailbox != NULL && mailbox->uidNext != 0) {
         arrived = MailboxGotNewMail(count, mailbox);
     } else {
         arrived = count > lastMailCount;
@@ -99,6 +103,7 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
         ShowCountNotice(text);
     } else if (arrived && mailSettings.notifyNewMail == NOTICE_WHO_AND_WHAT) {
         noticePending = 1;
+        pendingNumber = number;
         pendingRequest = request;
         CopyTextCut(pendingCountText, sizeof pendingCountText, text);
     }
@@ -107,9 +112,9 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
 
 // The check asks, right after its report, whether a notice waits for the
 // headers of the new messages.
-void OnNoticeWanted(NoticeRequest *request)
+void OnNoticeWanted(int number, NoticeRequest *request)
 {
-    if (noticePending)
+    if (noticePending && number == pendingNumber)
         *request = pendingRequest;
     else
         request->wanted = 0;
@@ -118,9 +123,9 @@ void OnNoticeWanted(NoticeRequest *request)
 // The check's summary: the notice that waited for it names the newest
 // messages, falls back to the count when the headers could not be had, and
 // is dropped when no new message is left unread.
-void OnMailSummary(const MailSummary *summary)
+void OnMailSummary(int number, const MailSummary *summary)
 {
-    if (!noticePending)
+    if (!noticePending || number != pendingNumber)
         return;
     noticePending = 0;
     if (summary->outcome == SUMMARY_NONE_NEW)

@@ -79,8 +79,8 @@ static int NetworkCheckWanted(void)
     return watchLostToNetwork || (networkMayCure && !CheckTimerArmed() && !resumeCheckPending);
 }
 
-// A change of addresses or interfaces: ends the IDLE watch and (re)starts
-// the wait for the burst's end.
+// A change of addresses or interfaces: ends the IDLE watch, or the wait
+// for its start, and (re)starts the wait for the burst's end.
 void OnNetworkChanged(HWND hwnd)
 {
     if (StopIdleWatch(hwnd, 0))

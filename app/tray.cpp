@@ -3,7 +3,9 @@
 #include "app/app.h"
 
 #include <process.h>
+#include <string.h>
 
+#include "mailcheck/check_texts.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -15,6 +17,17 @@ static UINT taskbarCreatedMessage;
 static int checkTimerArmed;
 // The timer that fires first after start-up has not fired yet.
 static int firstTimerDue;
+// One check runs at a time. It ends with its report: the report is the last
+// thing a check tells, and comes by a send that cannot be lost, while the
+// log-out and close behind it change nothing on screen and are bounded by
+// the check's deadline. A start asked meanwhile brings one check after it.
+static int checkRunning;
+static int checkWanted;
+// The number of the check last started, and of the newest report shown.
+static int checkNumber;
+static int shownNumber;
+// The check's thread routine; a variable, so that the tests can hold checks.
+void(__cdecl *checkThreadRoutine)(void *) = NumberedCheckThread;
 
 // Whether a timed check is coming.
 int CheckTimerArmed(void)
@@ -30,6 +43,9 @@ static void OnCreate(HWND hwnd)
     SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
     checkTimerArmed = 1;
     firstTimerDue = 1;
+    // A window just made has no check of its own yet.
+    checkRunning = checkWanted = 0;
+    shownNumber = 0;
     StartNetworkWatch(hwnd);
 }
 
@@ -89,15 +105,65 @@ static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
     return TRUE;
 }
 
-// Starts one check run on a thread of its own; nothing waits for it.
+// Starts one check run on a thread of its own, numbered after the last;
+// nothing waits for it. While one runs, the start is kept for its end.
 static void StartCheckRun(HWND hwnd)
 {
-    _beginthread(MailCheckThread, 0, hwnd);
+    if (checkRunning) {
+        checkWanted = 1;
+        return;
+    }
+    CheckStart *start = (CheckStart *)HeapAlloc(GetProcessHeap(), 0, sizeof *start);
+    if (start == NULL)
+        return;
+    // 1 to 65535, as a report's wParam carries it; 0 is a run not numbered.
+    int number = checkNumber % 0xFFFF + 1;
+    start->window = hwnd;
+    start->number = number;
+    if (_beginthread(checkThreadRoutine, 0, start) == (uintptr_t)-1) {
+        HeapFree(GetProcessHeap(), 0, start);
+        return;
+    }
+    checkNumber = number;
+    checkRunning = 1;
 }
 
-// Shows a check run's report; success re-arms the timer, failure leaves it.
-// An IMAP check's success comes with its mailbox, which decides the notice.
-static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text, const MailboxReport *mailbox)
+// Whether a report numbered number is to be shown: one not numbered, or
+// one of a check no older than the newest shown, which it then becomes.
+static int ReportIsCurrent(int number)
+{
+    if (number == 0)
+        return 1;
+    // Numbers wrap round; a check more than 32767 starts older is long gone.
+    if (shownNumber != 0 && (short)(WORD)(number - shownNumber) < 0)
+        return 0;
+    shownNumber = number;
+    return 1;
+}
+
+// The running check's report has come: it has ended, and a start asked
+// meanwhile starts the next.
+static void EndCheckRun(HWND hwnd, int number)
+{
+    if (!checkRunning || number != checkNumber)
+        return;
+    checkRunning = 0;
+    if (checkWanted) {
+        checkWanted = 0;
+        StartCheckRun(hwnd);
+    }
+}
+
+// Whether a failure passes by itself: the server refused for now.
+static int FailurePasses(LPARAM text)
+{
+    return text != 0 && strcmp((const char *)text, textServerBusy) == 0;
+}
+
+// Shows a check run's report; success and a failure that passes re-arm the
+// timer, any other failure leaves it. An IMAP check's success comes with
+// its mailbox, which decides the notice.
+static void ShowReport(HWND hwnd, WPARAM status, LPARAM text, const MailboxReport *mailbox, int number)
 {
     switch (status) {
     case CHECK_NO_MAIL:
@@ -110,6 +176,8 @@ static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text, const MailboxRe
         break;
     case CHECK_FAILED:
         SetTrayIcon(IDI_CHECK_ERROR);
+        if (FailurePasses(text))
+            ArmCheckTimer(hwnd);
         break;
     case CHECK_AUTH_FAILED:
         SetTrayIcon(IDI_AUTH_ERROR);
@@ -121,14 +189,25 @@ static void OnCheckResult(HWND hwnd, WPARAM status, LPARAM text, const MailboxRe
         SetTrayTip((const char *)text);
     UpdateTrayIcon();
     NoteReportForRecovery(status, (const char *)text);
-    NoteMailCount(status, (const char *)text, mailbox);
+    NoteMailCount(status, (const char *)text, mailbox, number);
+    if (mailbox != NULL)
+        NoteMailboxForIdle(hwnd, mailbox);
+}
+
+// A check run's report: shown unless a newer one is, and the end of the
+// check it came from.
+static void OnCheckResult(HWND hwnd, WPARAM wParam, LPARAM text, const MailboxReport *mailbox)
+{
+    int number = HIWORD(wParam);
+    if (ReportIsCurrent(number))
+        ShowReport(hwnd, LOWORD(wParam), text, mailbox, number);
+    EndCheckRun(hwnd, number);
 }
 
 // An IMAP check's success: its text and mailbox in one record.
-static void OnMailboxReport(HWND hwnd, WPARAM status, const MailboxReport *mailbox)
+static void OnMailboxReport(HWND hwnd, WPARAM wParam, const MailboxReport *mailbox)
 {
-    OnCheckResult(hwnd, status, (LPARAM)mailbox->text, mailbox);
-    NoteMailboxForIdle(hwnd, mailbox);
+    OnCheckResult(hwnd, wParam, (LPARAM)mailbox->text, mailbox);
 }
 
 // Mouse on the tray icon: right-button release opens the menu, a double
@@ -195,13 +274,16 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         OnMailboxReport(hwnd, wParam, (const MailboxReport *)lParam);
         return 0;
     case WM_NOTICEWANTED:
-        OnNoticeWanted((NoticeRequest *)lParam);
+        OnNoticeWanted((int)wParam, (NoticeRequest *)lParam);
         return 0;
     case WM_MAILSUMMARY:
-        OnMailSummary((const MailSummary *)lParam);
+        OnMailSummary((int)wParam, (const MailSummary *)lParam);
         return 0;
     case WM_IDLEWATCH:
         OnIdleWatch(hwnd, wParam, lParam);
+        return 0;
+    case WM_SERVERALERT:
+        ShowServerAlert((const char *)lParam);
         return 0;
     case WM_NETWORKCHANGED:
         OnNetworkChanged(hwnd);

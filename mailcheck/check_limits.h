@@ -6,6 +6,8 @@
 #define TOOLTIP_BUFFER_SIZE  256
 // The newest new messages a notice names at most.
 #define SUMMARY_MESSAGES     3
+// The text of a server's [ALERT] as the notice shows it, with its NUL.
+#define ALERT_TEXT_SIZE      256
 // How long a receive waits for the first byte before the server counts as
 // silent.
 #define CHECK_TIMEOUT_MS     30000

@@ -9,8 +9,14 @@
 // Hands the outcome to the main window; returns once it has been shown.
 void Report(CheckRun *run, CheckStatus status, const char *text)
 {
-    SendMessageA(run->window, WM_CHECKRESULT, (WPARAM)status, (LPARAM)text);
+    SendMessageA(run->window, WM_CHECKRESULT, ReportParameter(run, status), (LPARAM)text);
     run->reported = 1;
+}
+
+// wParam of a report: the status in the low word, the number in the high.
+WPARAM ReportParameter(const CheckRun *run, CheckStatus status)
+{
+    return MAKEWPARAM((WORD)status, (WORD)run->number);
 }
 
 // Keeps the outcome of a failure, reported after the clean-up.

@@ -18,6 +18,8 @@ struct TlsSession;
 // Everything a check run holds, kept on its thread's stack.
 struct CheckRun {
     HWND window;
+    int number;  // the window's number for the run, 0 when it gave none
+    HANDLE stop; // ends every wait of the session when set; NULL for a check
     int timeoutMs;
     int deadlineMs;
     int reported;
@@ -25,6 +27,7 @@ struct CheckRun {
     const char *text;
     char command[COMMAND_BUFFER_SIZE];
     char tooltip[TOOLTIP_BUFFER_SIZE];
+    char alert[ALERT_TEXT_SIZE];  // the last [ALERT] text, while the window reads it
     PlainConnection connection;
     ReplyReader reader;
     TlsSession *tls;  // the session under the stream, NULL when plain
@@ -43,6 +46,9 @@ void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction 
 
 // Hands the outcome to the main window; returns once it has been shown.
 void Report(CheckRun *run, CheckStatus status, const char *text);
+
+// wParam of a report: the status and the run's number.
+WPARAM ReportParameter(const CheckRun *run, CheckStatus status);
 
 // Keeps the outcome of a failure, reported after the clean-up.
 void SetFailure(CheckRun *run, CheckStatus status, const char *text);

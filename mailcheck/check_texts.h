@@ -10,6 +10,9 @@ extern const char textCannotConnect[];
 extern const char textWrongUser[];
 extern const char textWrongPassword[];
 extern const char textCommandFailed[];
+// A refusal that passes: the server is busy, short of something or broken
+// for now, and the timed checks go on.
+extern const char textServerBusy[];
 extern const char textNoMail[];
 extern const char textNoAnswer[];
 extern const char textCertificateRejected[];

@@ -28,7 +28,8 @@ struct IdleWatch {
 enum IdleSpell {
     SPELL_REFRESH,  // time to renew IDLE
     SPELL_STOPPED,  // the window asked the watch to end
-    SPELL_ENDED     // the connection dropped, a BYE came, or the server left IDLE
+    SPELL_ENDED,    // the connection dropped, or the server left IDLE
+    SPELL_BYE       // the server said BYE: it is going down
 };
 
 // Whether the window has asked the watch to end.
@@ -100,9 +101,12 @@ static IdleSpell Idle(CheckRun *run)
         ImapResponse response;
         if (ReceiveImapResponse(&run->reader, &response) != IMAP_RECEIVED || run->connection.expired)
             return SPELL_ENDED;
+        NoteAlert(run, &response);
         // "* OK Still here" and the like are the server keeping in touch.
-        if (response.kind != IMAP_UNTAGGED || response.condition == IMAP_BYE)
+        if (response.kind != IMAP_UNTAGGED)
             return SPELL_ENDED;
+        if (response.condition == IMAP_BYE)
+            return SPELL_BYE;
         if (ImapMailboxChange(&response))
             PostIdleEvent(run, IDLE_CHANGED);
     }
@@ -117,7 +121,27 @@ static ImapVerdict EndIdle(CheckRun *run, ImapState *imap)
     return AwaitImap(run, imap, 0);
 }
 
+// The stop has come: from here the session has the grace time, and its
+// receives no longer end on the stop.
+static void TakeStop(CheckRun *run)
+{
+    run->connection.stop = NULL;
+    AllowMs(run, STOP_GRACE_MS);
+}
+
+// Logs out at once if the window has asked the watch to end; returns
+// whether it had.
+static int EndIfStopped(CheckRun *run, ImapState *imap)
+{
+    if (!Stopped((IdleWatch *)run->owner))
+        return 0;
+    TakeStop(run);
+    LogOutImap(run, imap);
+    return 1;
+}
+
 // The watch's exchange: log in, EXAMINE INBOX, then IDLE until it ends.
+// The stop is looked at before every command, and ends every wait.
 static void TalkIdle(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials)
 {
     if (server->protocol != PROTOCOL_IMAP) {
@@ -132,20 +156,29 @@ static void TalkIdle(CheckRun *run, const ServerAddress *server, const MailCrede
             PostIdleEvent(run, IDLE_LOGIN_REFUSED);
         return;
     }
+    if (EndIfStopped(run, &imap))
+        return;
     // Read-only: the watch never changes a flag.
     ImapVerdict verdict = ImapCommand(run, &imap, "EXAMINE INBOX", 0);
     // EXAMINE's EXISTS tells the mailbox as it is, not a change.
     imap.changes = 0;
     while (verdict == VERDICT_OK) {
+        if (EndIfStopped(run, &imap))
+            return;
         verdict = ImapCommand(run, &imap, "IDLE", 1);
         if (verdict != VERDICT_GO_ON)
             break;
         // Exchange has been seen to send EXISTS before the "+".
         PostChanges(run, &imap);
         IdleSpell spell = Idle(run);
-        if (spell == SPELL_ENDED)
+        if (spell == SPELL_BYE)
+            PostIdleEvent(run, IDLE_SERVER_LEFT);
+        if (spell == SPELL_ENDED || spell == SPELL_BYE)
             return;
-        AllowMs(run, spell == SPELL_STOPPED ? STOP_GRACE_MS : (DWORD)run->timeoutMs);
+        if (spell == SPELL_STOPPED)
+            TakeStop(run);
+        else
+            AllowMs(run, (DWORD)run->timeoutMs);
         verdict = EndIdle(run, &imap);
         if (spell == SPELL_STOPPED) {
             if (verdict == VERDICT_OK)
@@ -158,10 +191,12 @@ static void TalkIdle(CheckRun *run, const ServerAddress *server, const MailCrede
         if (verdict != VERDICT_OK)
             return;
     }
-    // EXAMINE or IDLE refused: the server will not be watched.
+    // EXAMINE or IDLE refused: the server will not be watched, unless the
+    // refusal passes; then the watch ends as one that died young.
     if (verdict == VERDICT_NO) {
         LogOutImap(run, &imap);
-        PostIdleEvent(run, IDLE_REFUSED);
+        if (imap.refusal != REFUSAL_PASSING)
+            PostIdleEvent(run, IDLE_REFUSED);
     }
 }
 
@@ -172,6 +207,7 @@ void RunIdleWatch(HWND window, HANDLE stop, LPARAM number, const MailCredentials
     CheckRun run;
     StartCheckRun(&run, window, timeoutMs, 3 * timeoutMs);
     run.owner = &watch;
+    run.stop = stop;
     RunSession(&run, credentials, TalkIdle);
     if (!watch.ended)
         PostIdleEvent(&run, IDLE_ENDED);

@@ -214,7 +214,9 @@ static int ReadCapabilities(ImapCursor *cursor)
         const char *name;
         int flag;
     } known[] = {{"AUTH=PLAIN", IMAP_CAN_AUTH_PLAIN}, {"SASL-IR", IMAP_CAN_SASL_IR},
-                 {"LOGINDISABLED", IMAP_LOGIN_DISABLED}, {"IDLE", IMAP_CAN_IDLE}};
+                 {"LOGINDISABLED", IMAP_LOGIN_DISABLED}, {"IDLE", IMAP_CAN_IDLE},
+                 // IDLE is part of the base protocol from IMAP4rev2 on.
+                 {"IMAP4REV2", IMAP_CAN_IDLE}};
     int flags = 0;
     for (;;) {
         SkipSpace(cursor);
@@ -242,6 +244,71 @@ int ImapCapabilities(const ImapResponse *response)
         return -1;
     length = ReadAtom(&cursor, &word);
     return SameWord(word, length, "CAPABILITY") ? ReadCapabilities(&cursor) : -1;
+}
+
+// The response code's atom after a condition; its length, 0 when the
+// response has none.
+static int ResponseCode(const ImapResponse *response, const char **code, ImapCursor *after)
+{
+    *after = response->rest;
+    if (response->condition == IMAP_DATA || !Take(after, '['))
+        return 0;
+    return ReadAtom(after, code);
+}
+
+// What kind of refusal a NO or BAD is, by its response code.
+ImapRefusal ImapRefusalKind(const ImapResponse *response)
+{
+    static const char *const account[] = {"AUTHENTICATIONFAILED", "AUTHORIZATIONFAILED", "EXPIRED",
+                                          "CONTACTADMIN", "PRIVACYREQUIRED", "ALERT"};
+    // TEMPFAIL is not in RFC 5530, but Yahoo sends it.
+    static const char *const passing[] = {"UNAVAILABLE", "INUSE", "LIMIT", "SERVERBUG", "TEMPFAIL"};
+    const char *code;
+    ImapCursor after;
+    int length = ResponseCode(response, &code, &after);
+    if (length == 0)
+        return REFUSAL_ACCOUNT;
+    for (const char *known : account)
+        if (SameWord(code, length, known))
+            return REFUSAL_ACCOUNT;
+    for (const char *known : passing)
+        if (SameWord(code, length, known))
+            return REFUSAL_PASSING;
+    return REFUSAL_OTHER;
+}
+
+// Copies the text after "[ALERT]" into text, without control bytes.
+int ImapAlertText(const ImapResponse *response, char *text, size_t capacity)
+{
+    const char *code;
+    ImapCursor after;
+    int length = ResponseCode(response, &code, &after);
+    if (!SameWord(code, length, "ALERT") || !Take(&after, ']') || capacity == 0)
+        return 0;
+    SkipSpace(&after);
+    size_t used = 0;
+    for (; after.at < after.end; after.at++) {
+        unsigned char c = (unsigned char)*after.at;
+        if (c < 0x20 || c == 0x7F)
+            continue;
+        if (used + 1 >= capacity)
+            break;
+        text[used++] = (char)c;
+    }
+    // A cut may fall inside a character: the part of it that came goes.
+    if (after.at < after.end) {
+        size_t lead = used;
+        while (lead > 0 && ((unsigned char)text[lead - 1] & 0xC0) == 0x80)
+            lead--;
+        if (lead > 0) {
+            unsigned char first = (unsigned char)text[lead - 1];
+            size_t whole = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+            if (used - (lead - 1) < whole)
+                used = lead - 1;
+        }
+    }
+    text[used] = 0;
+    return 1;
 }
 
 // Whether the response is "n EXISTS", "n EXPUNGE" or "n FETCH ...".

@@ -50,6 +50,16 @@ struct ImapResponse {
 #define IMAP_LOGIN_DISABLED  0x04
 #define IMAP_CAN_IDLE        0x08
 
+// What the response code of a NO or BAD says of the refusal.
+enum ImapRefusal {
+    REFUSAL_ACCOUNT,  // no code, or one that blames the credentials or the
+                      // account, or an [ALERT] for the user: asking again
+                      // changes nothing
+    REFUSAL_PASSING,  // the server is busy, short of something or broken for
+                      // now: [UNAVAILABLE], [INUSE], [LIMIT], [SERVERBUG] ...
+    REFUSAL_OTHER     // any other code
+};
+
 // What STATUS told of INBOX.
 struct ImapMailboxStatus {
     int haveUnseen;
@@ -69,6 +79,14 @@ ImapReceived ReadImapResponse(ReplyReader *reader, int length, ImapResponse *res
 // The capabilities a response lists: "CAPABILITY ..." data, or a
 // "[CAPABILITY ...]" code after a condition. Returns -1 when it lists none.
 int ImapCapabilities(const ImapResponse *response);
+
+// What kind of refusal a NO or BAD is, by its response code.
+ImapRefusal ImapRefusalKind(const ImapResponse *response);
+
+// Copies the text of an "[ALERT]" response code into text of the given
+// capacity: control bytes left out, cut where a UTF-8 character starts.
+// Returns 0, writing nothing, when the response carries no alert.
+int ImapAlertText(const ImapResponse *response, char *text, size_t capacity);
 
 // Whether a response tells of a change in the selected mailbox: untagged
 // "n EXISTS", "n EXPUNGE" or "n FETCH".

@@ -44,14 +44,30 @@ static void StartCommand(CheckRun *run, ImapState *imap, const char *verb, size_
     AppendCommand(run->command, length, verb, strlen(verb));
 }
 
+// Hands an [ALERT]'s text to the window. The send returns once the window
+// has taken its copy, so the run's buffer serves the next one.
+void NoteAlert(CheckRun *run, const ImapResponse *response)
+{
+    if (ImapAlertText(response, run->alert, sizeof run->alert))
+        SendMessageA(run->window, WM_SERVERALERT, 0, (LPARAM)run->alert);
+}
+
+// Keeps the capabilities a response lists, if it lists them.
+static void TakeCapabilities(ImapState *imap, const ImapResponse *response)
+{
+    int capabilities = ImapCapabilities(response);
+    if (capabilities >= 0) {
+        imap->capabilities = capabilities;
+        imap->listings++;
+    }
+}
+
 // Takes in what an untagged response tells; returns 0 when it is a BYE.
 static int NoteUntagged(ImapState *imap, const ImapResponse *response)
 {
     if (response->condition == IMAP_BYE)
         return 0;
-    int capabilities = ImapCapabilities(response);
-    if (capabilities >= 0)
-        imap->capabilities = capabilities;
+    TakeCapabilities(imap, response);
     if (ImapMailboxChange(response))
         imap->changes++;
     ImapMailboxStatus status;
@@ -76,6 +92,7 @@ ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation)
             return VERDICT_FAULT;
         if (response.kind == IMAP_CONTINUATION)
             return continuation ? VERDICT_GO_ON : VERDICT_FAULT;
+        NoteAlert(run, &response);
         if (response.kind == IMAP_UNTAGGED) {
             if (!NoteUntagged(imap, &response))
                 return VERDICT_BYE;
@@ -85,13 +102,13 @@ ImapVerdict AwaitImap(CheckRun *run, ImapState *imap, int continuation)
             memcmp(response.tag, imap->tag, (size_t)response.tagLength) != 0)
             return VERDICT_FAULT;
         // Capabilities may come with the tagged reply as well.
-        int capabilities = ImapCapabilities(&response);
-        if (capabilities >= 0)
-            imap->capabilities = capabilities;
+        TakeCapabilities(imap, &response);
         if (response.condition == IMAP_OK)
             return VERDICT_OK;
-        if (response.condition == IMAP_NO || response.condition == IMAP_BAD)
+        if (response.condition == IMAP_NO || response.condition == IMAP_BAD) {
+            imap->refusal = ImapRefusalKind(&response);
             return VERDICT_NO;
+        }
         return VERDICT_FAULT;
     }
 }
@@ -311,8 +328,8 @@ static void ReportMailbox(CheckRun *run, const ImapState *imap)
     mailbox.uidValidity = imap->status.uidValidity;
     mailbox.uidNext = imap->status.uidNext;
     mailbox.canIdle = imap->capabilities > 0 && (imap->capabilities & IMAP_CAN_IDLE) != 0;
-    SendMessageA(run->window, WM_MAILBOXREPORT, (WPARAM)(count == 0 ? CHECK_NO_MAIL : CHECK_NEW_MAIL),
-                 (LPARAM)&mailbox);
+    CheckStatus status = count == 0 ? CHECK_NO_MAIL : CHECK_NEW_MAIL;
+    SendMessageA(run->window, WM_MAILBOXREPORT, ReportParameter(run, status), (LPARAM)&mailbox);
     run->reported = 1;
 }
 
@@ -322,8 +339,21 @@ void StartImapState(ImapState *imap)
     imap->tagNumber = 0;
     imap->tag[0] = 0;
     imap->capabilities = -1;
+    imap->listings = 0;
+    imap->refusal = REFUSAL_ACCOUNT;
     imap->haveStatus = 0;
     imap->changes = 0;
+}
+
+// Asks CAPABILITY; a NO leaves the list as it was. Returns 0 with the
+// failure kept when the session has ended.
+static int AskCapabilities(CheckRun *run, ImapState *imap)
+{
+    ImapVerdict verdict = ImapCommand(run, imap, "CAPABILITY", 0);
+    if (verdict == VERDICT_OK || verdict == VERDICT_NO)
+        return 1;
+    EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
+    return 0;
 }
 
 // Greeting, capabilities and log-in; 1 once logged in.
@@ -336,29 +366,31 @@ int OpenImapSession(CheckRun *run, ImapState *imap, const MailCredentials *crede
         SetFailure(run, CHECK_FAILED, textNoAnswer);
         return 0;
     }
-    imap->capabilities = ImapCapabilities(&greeting);
+    NoteAlert(run, &greeting);
+    TakeCapabilities(imap, &greeting);
     if (greeting.condition == IMAP_PREAUTH)
-        return 1;
+        return imap->capabilities >= 0 || AskCapabilities(run, imap);
 
-    ImapVerdict verdict;
-    if (imap->capabilities < 0) {
-        verdict = ImapCommand(run, imap, "CAPABILITY", 0);
-        if (verdict != VERDICT_OK && verdict != VERDICT_NO) {
-            EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
-            return 0;
-        }
-    }
+    if (imap->capabilities < 0 && !AskCapabilities(run, imap))
+        return 0;
     // A server that would not list them offers nothing we know.
     if (imap->capabilities < 0)
         imap->capabilities = 0;
     const char *refused;
-    verdict = LogIn(run, imap, credentials, &refused);
-    if (verdict != VERDICT_OK) {
-        EndImapFailed(run, imap, verdict == VERDICT_UNSAFE ? VERDICT_NO : verdict,
-                      refused == textCommandFailed ? CHECK_FAILED : CHECK_AUTH_FAILED, refused);
-        return 0;
+    int listings = imap->listings;
+    ImapVerdict verdict = LogIn(run, imap, credentials, &refused);
+    if (verdict == VERDICT_OK) {
+        // What a server offers may change at log-in: asked once more when it
+        // did not say.
+        return imap->listings != listings || AskCapabilities(run, imap);
     }
-    return 1;
+    CheckStatus status = refused == textCommandFailed ? CHECK_FAILED : CHECK_AUTH_FAILED;
+    if (verdict == VERDICT_NO && imap->refusal != REFUSAL_ACCOUNT) {
+        status = CHECK_FAILED;
+        refused = textServerBusy;
+    }
+    EndImapFailed(run, imap, verdict == VERDICT_UNSAFE ? VERDICT_NO : verdict, status, refused);
+    return 0;
 }
 
 // Logs in, asks STATUS of INBOX, reports and logs out; on failure logs out
@@ -372,10 +404,13 @@ void TalkImap(CheckRun *run, const MailCredentials *credentials)
     if (!OpenImapSession(run, imap, credentials))
         return;
     ImapVerdict verdict = ImapCommand(run, imap, "STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)", 0);
-    if (verdict == VERDICT_OK && !imap->haveStatus)
-        verdict = VERDICT_NO;
+    if (verdict == VERDICT_OK && !imap->haveStatus) {
+        EndImapFailed(run, imap, VERDICT_NO, CHECK_FAILED, textCommandFailed);
+        return;
+    }
+    // A refused STATUS is the server's trouble, never the account's.
     if (verdict != VERDICT_OK) {
-        EndImapFailed(run, imap, verdict, CHECK_FAILED, textCommandFailed);
+        EndImapFailed(run, imap, verdict, CHECK_FAILED, textServerBusy);
         return;
     }
     ReportMailbox(run, imap);

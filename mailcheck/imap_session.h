@@ -22,6 +22,8 @@ struct ImapState {
     int tagNumber;
     char tag[16];
     int capabilities;  // -1 until the server has listed them
+    int listings;      // how many times the server has listed them
+    ImapRefusal refusal;  // what the last NO or BAD said of itself
     int haveStatus;
     ImapMailboxStatus status;
     int changes;  // untagged EXISTS, EXPUNGE and FETCH responses seen
@@ -29,6 +31,10 @@ struct ImapState {
 
 // A session with nothing learnt yet.
 void StartImapState(ImapState *imap);
+
+// Hands the text of an [ALERT] the response carries to the window, which
+// shows it to the user.
+void NoteAlert(CheckRun *run, const ImapResponse *response);
 
 // Reads responses until the tagged one that ends the last command, or the
 // "+" that asks for more when continuation is set.
@@ -42,8 +48,9 @@ void SendImapCommand(CheckRun *run, ImapState *imap, const char *verb);
 ImapVerdict ImapCommand(CheckRun *run, ImapState *imap, const char *verb, int continuation);
 
 // Greeting, capabilities and log-in. Returns 1 once logged in; otherwise the
-// failure is kept in run (a refused log-in as CHECK_AUTH_FAILED), and the
-// server has been logged out of where it still listens.
+// failure is kept in run (a refused log-in as CHECK_AUTH_FAILED, a refusal
+// that passes as CHECK_FAILED with textServerBusy), and the server has been
+// logged out of where it still listens.
 int OpenImapSession(CheckRun *run, ImapState *imap, const MailCredentials *credentials);
 
 // Keeps the failure a verdict other than OK stands for; refused status and

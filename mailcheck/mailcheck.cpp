@@ -9,7 +9,16 @@
 #include "mailcheck/check_run.h"
 #include "mailcheck/check_texts.h"
 #include "mailcheck/server_address.h"
+#include "mailcheck/socket_wait.h"
 #include "mailcheck/tls_session.h"
+
+// Connects to address; a run with a stop event ends the wait when it is set.
+static int Connect(CheckRun *run, SOCKET connection, const sockaddr_in *address)
+{
+    if (run->stop != NULL)
+        return ConnectUnlessStopped(connection, address, sizeof *address, run->stop, (DWORD)run->timeoutMs);
+    return connect(connection, (const sockaddr *)address, sizeof *address) == 0;
+}
 
 // Resolves the server and connects to its port. Returns the socket, or
 // INVALID_SOCKET with the failure kept in run.
@@ -28,8 +37,7 @@ static SOCKET OpenConnection(CheckRun *run, const ServerAddress *server)
     memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
 
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
-    if (connection == INVALID_SOCKET ||
-        connect(connection, (const sockaddr *)&address, sizeof address) != 0) {
+    if (connection == INVALID_SOCKET || !Connect(run, connection, &address)) {
         if (connection != INVALID_SOCKET)
             closesocket(connection);
         SetFailure(run, CHECK_FAILED, textCannotConnect);
@@ -84,6 +92,8 @@ static void TalkOverTls(CheckRun *run, const ServerAddress *server, const MailCr
 void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs)
 {
     run->window = window;
+    run->number = 0;
+    run->stop = NULL;
     run->timeoutMs = timeoutMs;
     run->deadlineMs = deadlineMs;
     run->reported = 0;
@@ -91,6 +101,7 @@ void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs)
     run->text = textNetworkUnusable;
     run->command[0] = 0;
     run->tooltip[0] = 0;
+    run->alert[0] = 0;
     run->tls = NULL;
     run->owner = NULL;
 }
@@ -115,6 +126,7 @@ void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction 
         // deadline, TLS records included: a server that never answers, or
         // trickles, cannot hold the check run for ever.
         StartPlain(&run->connection, connection, run->timeoutMs, run->deadlineMs);
+        run->connection.stop = run->stop;
         if (server.tls) {
             TalkOverTls(run, &server, credentials, talk);
         } else {
@@ -138,14 +150,22 @@ static void TalkByProtocol(CheckRun *run, const ServerAddress *server, const Mai
         TalkPop3(run, credentials);
 }
 
-// Runs one whole check and sends its one report to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
+// Runs one whole check numbered number and sends its one report to window.
+void RunNumberedCheck(HWND window, int number, const MailCredentials *credentials, int timeoutMs,
+                      int deadlineMs)
 {
     CheckRun run;
     StartCheckRun(&run, window, timeoutMs, deadlineMs);
+    run.number = number;
     RunSession(&run, credentials, TalkByProtocol);
     if (!run.reported)
         Report(&run, run.status, run.text);
+}
+
+// Runs one whole check, unnumbered, and sends its one report to window.
+void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
+{
+    RunNumberedCheck(window, 0, credentials, timeoutMs, deadlineMs);
 }
 
 // Thread routine: checks with a copy of the settings taken under their lock.
@@ -154,5 +174,16 @@ void __cdecl MailCheckThread(void *hwnd)
     MailCredentials credentials;
     CopyCredentials(&credentials);
     RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
+    SecureZeroMemory(&credentials, sizeof credentials);
+}
+
+// Thread routine: the window's numbered check.
+void __cdecl NumberedCheckThread(void *argument)
+{
+    CheckStart start = *(CheckStart *)argument;
+    HeapFree(GetProcessHeap(), 0, argument);
+    MailCredentials credentials;
+    CopyCredentials(&credentials);
+    RunNumberedCheck(start.window, start.number, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }

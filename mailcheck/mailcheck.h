@@ -18,6 +18,17 @@ struct MailboxReport {
     int canIdle;        // the server offers IDLE
 };
 
+// What a numbered check's thread starts with; allocated by the starter with
+// HeapAlloc on the process heap and freed by the thread.
+struct CheckStart {
+    HWND window;
+    int number;  // 1 to 65535: each report carries it back
+};
+
+// Thread routine started with _beginthread: a check whose reports carry
+// the number in its CheckStart.
+void __cdecl NumberedCheckThread(void *start);
+
 // Thread routine started with _beginthread; the argument is the main
 // window's handle, which receives exactly one report: WM_CHECKRESULT, or
 // WM_MAILBOXREPORT for an IMAP check that succeeded.
@@ -27,5 +38,9 @@ void __cdecl MailCheckThread(void *hwnd);
 // after timeoutMs without data and the whole session after deadlineMs from
 // the connect; sends exactly one report to window.
 void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs);
+
+// RunMailCheck whose report carries number.
+void RunNumberedCheck(HWND window, int number, const MailCredentials *credentials, int timeoutMs,
+                      int deadlineMs);
 
 #endif

@@ -2,6 +2,8 @@
 // session's deadline, and the plain byte stream over it.
 #include "mailcheck/plain_stream.h"
 
+#include "mailcheck/socket_wait.h"
+
 // Milliseconds left until the deadline; 0 or less once it has passed.
 static int TimeLeft(const PlainConnection *connection)
 {
@@ -19,6 +21,7 @@ void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int d
     connection->sendWaitMs = 0;
     connection->timedOut = 0;
     connection->expired = 0;
+    connection->stop = NULL;
 }
 
 // Milliseconds left, 0 once the deadline has passed (and marked).
@@ -64,6 +67,20 @@ int SendPlain(PlainConnection *connection, const char *bytes, int length)
     return 1;
 }
 
+// Waits, for as long as a receive would, for bytes or the stop. Returns 0
+// when none came in time or the stop was set; a stop also ends the
+// session's time, so that nothing more is sent.
+static int AwaitBytes(PlainConnection *connection)
+{
+    SocketWait woken = WaitForSocket(connection->socket, connection->stop, (DWORD)connection->waitMs);
+    if (woken == SOCKET_READABLE)
+        return 1;
+    connection->timedOut = woken == SOCKET_QUIET;
+    if (woken == SOCKET_STOPPED)
+        connection->deadline = GetTickCount();
+    return 0;
+}
+
 // One recv; a close, a failure and a time-out all count as 0.
 int ReceivePlain(PlainConnection *connection, char *buffer, int capacity)
 {
@@ -75,6 +92,11 @@ int ReceivePlain(PlainConnection *connection, char *buffer, int capacity)
     // The socket waits for the time-out, or for what is left of the
     // session if that is shorter; it is told only when the wait changes.
     SetWait(connection, SO_RCVTIMEO, left, &connection->waitMs);
+    if (connection->stop != NULL && !AwaitBytes(connection)) {
+        if (TimeLeft(connection) <= 0)
+            connection->expired = 1;
+        return 0;
+    }
     int got = recv(connection->socket, buffer, capacity, 0);
     if (got > 0)
         return got;

@@ -17,15 +17,16 @@ struct PlainConnection {
     int sendWaitMs;  // the send time-out the socket has now
     int timedOut;    // the last receive got nothing in time
     int expired;     // set once a receive has run into the deadline
+    HANDLE stop;     // when set, it ends a receive's wait and the session
 };
 
 // Binds connection to socket with the given limits, the deadline counted
-// from now.
+// from now, and no stop event.
 void StartPlain(PlainConnection *connection, SOCKET socket, int timeoutMs, int deadlineMs);
 
 // One receive of up to capacity bytes: returns how many came (> 0), or 0
-// when the peer closed, the socket failed or time ran out (timedOut says
-// which).
+// when the peer closed, the socket failed, time ran out (timedOut says
+// which) or the stop event was set, which ends the session's time at once.
 int ReceivePlain(PlainConnection *connection, char *buffer, int capacity);
 
 // Sends all length bytes, each send bounded by the time-out and the

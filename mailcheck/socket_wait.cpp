@@ -17,6 +17,38 @@ int SetKeepAlive(UINT_PTR socket, ULONG idleMs, ULONG intervalMs)
                     NULL) == 0;
 }
 
+// Makes the socket blocking again after WSAEventSelect, which takes both
+// calls, and lets go of its event.
+static void EndEventSelect(UINT_PTR socket, WSAEVENT event)
+{
+    WSAEventSelect((SOCKET)socket, NULL, 0);
+    u_long blocking = 0;
+    ioctlsocket((SOCKET)socket, FIONBIO, &blocking);
+    WSACloseEvent(event);
+}
+
+// Connects in the background, so that the stop can end the wait.
+int ConnectUnlessStopped(UINT_PTR socket, const void *address, int length, HANDLE stop, DWORD waitMs)
+{
+    WSAEVENT done = WSACreateEvent();
+    if (done == WSA_INVALID_EVENT)
+        return 0;
+    int connected = 0;
+    if (WSAEventSelect((SOCKET)socket, done, FD_CONNECT) == 0) {
+        if (connect((SOCKET)socket, (const sockaddr *)address, length) == 0) {
+            connected = 1;
+        } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            HANDLE handles[2] = {stop, done};
+            WSANETWORKEVENTS events;
+            connected = WaitForMultipleObjects(2, handles, FALSE, waitMs) == WAIT_OBJECT_0 + 1 &&
+                        WSAEnumNetworkEvents((SOCKET)socket, done, &events) == 0 &&
+                        (events.lNetworkEvents & FD_CONNECT) != 0 && events.iErrorCode[FD_CONNECT_BIT] == 0;
+        }
+    }
+    EndEventSelect(socket, done);
+    return connected;
+}
+
 // Waits for the socket's bytes, the stop event or the time.
 SocketWait WaitForSocket(UINT_PTR socket, HANDLE stop, DWORD waitMs)
 {
@@ -36,10 +68,7 @@ SocketWait WaitForSocket(UINT_PTR socket, HANDLE stop, DWORD waitMs)
             result = SOCKET_QUIET;
     }
     // WSAEventSelect made the socket non-blocking; the receives, with their
-    // time-outs, want it blocking, which takes both calls.
-    WSAEventSelect((SOCKET)socket, NULL, 0);
-    u_long blocking = 0;
-    ioctlsocket((SOCKET)socket, FIONBIO, &blocking);
-    WSACloseEvent(readable);
+    // time-outs, want it blocking.
+    EndEventSelect(socket, readable);
     return result;
 }

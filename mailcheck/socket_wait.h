@@ -16,6 +16,11 @@ enum SocketWait {
 // intervalMs. Returns 0 when the system refused.
 int SetKeepAlive(UINT_PTR socket, ULONG idleMs, ULONG intervalMs);
 
+// Connects socket to the address of length bytes, waiting at most waitMs
+// and no longer than until stop is set. Returns 1 once connected. The
+// socket is blocking again afterwards.
+int ConnectUnlessStopped(UINT_PTR socket, const void *address, int length, HANDLE stop, DWORD waitMs);
+
 // Waits up to waitMs for the socket to become readable or stop to be set,
 // sleeping in the system meanwhile. The socket is blocking again afterwards.
 SocketWait WaitForSocket(UINT_PTR socket, HANDLE stop, DWORD waitMs);

@@ -11,7 +11,7 @@
 int SummaryWanted(CheckRun *run, NoticeRequest *request)
 {
     memset(request, 0, sizeof *request);
-    SendMessageA(run->window, WM_NOTICEWANTED, 0, (LPARAM)request);
+    SendMessageA(run->window, WM_NOTICEWANTED, (WPARAM)run->number, (LPARAM)request);
     return request->wanted;
 }
 
@@ -37,5 +37,5 @@ void DecodeSummaryEntry(MailSummary *summary, int slot, const char *header, size
 // Hands the summary to the window.
 void SendSummary(CheckRun *run, const MailSummary *summary)
 {
-    SendMessageA(run->window, WM_MAILSUMMARY, 0, (LPARAM)summary);
+    SendMessageA(run->window, WM_MAILSUMMARY, (WPARAM)run->number, (LPARAM)summary);
 }

@@ -34,24 +34,33 @@
 // The IDLE watch's: the end of a burst of changes, and a watch's delayed start.
 #define ID_IDLE_CHANGE_TIMER 32764
 #define ID_IDLE_START_TIMER  32763
+// The pause after a server closed the watch with BYE, before the one check.
+#define ID_IDLE_BYE_TIMER    32762
 
 // Messages of the main window (WM_USER is 0x0400).
 #define WM_TRAYNOTIFY   1024
+// A check run's report: its CheckStatus in the low word of wParam and its
+// run number in the high word (0 for a run the window did not number), the
+// text in lParam.
 #define WM_CHECKRESULT  1025
 #define WM_STARTCHECK   1026
 // Posted by the network watcher when addresses or interfaces change.
 #define WM_NETWORKCHANGED 1027
-// Sent by an IMAP check that succeeded, in place of WM_CHECKRESULT: the
-// CheckStatus in wParam, a MailboxReport in lParam.
+// Sent by an IMAP check that succeeded, in place of WM_CHECKRESULT: wParam
+// as WM_CHECKRESULT's, a MailboxReport in lParam.
 #define WM_MAILBOXREPORT 1028
 // Posted by the IDLE watch: an IdleEvent in wParam, the watch's number in
 // lParam.
 #define WM_IDLEWATCH 1029
-// Sent by a check right after its successful report: a NoticeRequest in
-// lParam for the window to fill. Then, if the window wanted one, a
-// MailSummary in lParam.
+// Sent by a check right after its successful report: its number in wParam
+// and a NoticeRequest in lParam for the window to fill. Then, if the window
+// wanted one, the number again and a MailSummary in lParam.
 #define WM_NOTICEWANTED 1040
 #define WM_MAILSUMMARY  1041
+// Sent by a check run or the IDLE watch when the server gave an [ALERT]: its
+// text in lParam, UTF-8 without control bytes, at most ALERT_TEXT_SIZE bytes
+// with the NUL.
+#define WM_SERVERALERT 1030
 
 #ifndef RC_INVOKED
 // Outcome of one check run, carried in wParam of WM_CHECKRESULT.
@@ -67,7 +76,8 @@ enum IdleEvent {
     IDLE_CHANGED = 1,     // INBOX changed: a message came, went or changed flags
     IDLE_ENDED,           // the watch ended by itself: dropped, BYE, refresh failed
     IDLE_LOGIN_REFUSED,   // the server refused the watch's log-in
-    IDLE_REFUSED          // the server would not EXAMINE INBOX or IDLE
+    IDLE_REFUSED,         // the server would not EXAMINE INBOX or IDLE
+    IDLE_SERVER_LEFT      // BYE while idling: the server is going down
 };
 #endif
 

@@ -148,9 +148,12 @@ void RecordMenu(HMENU popup)
 LRESULT CALLBACK Watcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_CHECKRESULT:
+        // The status, without the run number in the high word.
+        seen.push_back({message, LOWORD(wParam), lParam, GetTickCount(), InSendMessage() != FALSE});
+        break;
     case WM_TIMER:
     case WM_STARTCHECK:
-    case WM_CHECKRESULT:
     case WM_NULL:
     case WM_COMMAND:
         seen.push_back({message, wParam, lParam, GetTickCount(), InSendMessage() != FALSE});
@@ -310,6 +313,26 @@ unsigned __stdcall StubWatch(void *argument)
         watchStops++;
     CloseHandle(start.stop);
     return 0;
+}
+
+// Stands in for a check's thread: waits while checkGate is reset, then
+// reports a failure with its number. Counts the checks started and the most
+// that ran at once; a check has ended once it reports.
+std::atomic<int> checkStarts, checksRunning, mostChecksRunning, lastCheck;
+HANDLE checkGate;
+
+void __cdecl StubCheck(void *argument)
+{
+    CheckStart start = *(CheckStart *)argument;
+    HeapFree(GetProcessHeap(), 0, argument);
+    lastCheck = start.number;
+    checkStarts++;
+    int running = ++checksRunning, most = mostChecksRunning;
+    while (running > most && !mostChecksRunning.compare_exchange_weak(most, running)) {
+    }
+    WaitForSingleObject(checkGate, 10000);
+    checksRunning--;
+    SendMessageA(start.window, WM_CHECKRESULT, MAKEWPARAM(CHECK_FAILED, start.number), (LPARAM)connectFailedText);
 }
 
 // The waits the window arms before a watch's start.
@@ -686,20 +709,44 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     mailSettings.imapIdle = 1;
     watchStarts = watchStops = 0;
     watchWaits.clear();
+    checkGate = CreateEventA(NULL, TRUE, TRUE, NULL);
+    checkThreadRoutine = StubCheck;
+    checkStarts = mostChecksRunning = 0;
     MailboxReport canIdle = {noMailText, 1, 1, 1};
     auto success = [&] { SendMessageA(window, WM_MAILBOXREPORT, CHECK_NO_MAIL, (LPARAM)&canIdle); };
     auto started = [](int count) { PumpUntil([=] { return watchStarts == count; }, Patience(2000)); };
     auto timerStarts = [&](int count) { SendMessageA(window, WM_TIMER, ID_IDLE_START_TIMER, 0), started(count); };
     auto tell = [](WPARAM event) { SendMessageA(window, WM_IDLEWATCH, event, lastWatch); };
     auto post = [](UINT message, WPARAM wParam) { return [=] { PostMessageA(window, message, wParam, 0); }; };
+    auto report = [](WPARAM status, int number, const char *text) {
+        SendMessageA(window, WM_CHECKRESULT, MAKEWPARAM(status, number), (LPARAM)text);
+    };
+    auto checksStarted = [](int count) { PumpUntil([=] { return checkStarts == count; }, Patience(2000)); };
     struct Step {
         const char *name;
         std::function<void()> act;
         int starts, stops, checks;  // watches started and stopped so far; checks of the step
+        int runs = -1;              // check threads the step started, where counted
+        const char *tip = nullptr;  // the tooltip after the step, where looked at
     } steps[] = {
         {"an IMAP success with IDLE starts a watch", success, 1, 0, 0},
         {"a second success starts none", success, 1, 0, 0},
         {"three changes in a burst bring one check", [&] { tell(IDLE_CHANGED), tell(IDLE_CHANGED), tell(IDLE_CHANGED); }, 1, 0, 1},
+        {"a change after that check brings one more", [&] { tell(IDLE_CHANGED); }, 1, 0, 1},
+        {"a change during a running check brings one check after it, never two at once",
+         [&] {
+             int before = checkStarts;
+             ResetEvent(checkGate);
+             tell(IDLE_CHANGED), checksStarted(before + 1);
+             tell(IDLE_CHANGED), PumpUntil([] { return CountSeen(WM_STARTCHECK) == 2; }, Patience(2000));
+             // Room for a second check that must not start yet.
+             PumpUntil([=] { return checkStarts == before + 2; }, 2 * idleChangeSettleMs);
+             SetEvent(checkGate), checksStarted(before + 2);
+         },
+         1, 0, 2, 2},
+        {"an older check's report coming last is dropped",
+         [&] { report(CHECK_NEW_MAIL, lastCheck, newMailText), report(CHECK_NO_MAIL, lastCheck - 1, noMailText); },
+         1, 0, 0, 0, newMailText},
         {"sleep stops it", post(WM_POWERBROADCAST, PBT_APMSUSPEND), 1, 1, 0},
         {"the next success starts one", success, 2, 1, 0},
         {"a network change stops it and brings one check", post(WM_NETWORKCHANGED, 0), 2, 2, 1},
@@ -710,6 +757,9 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
         {"until the settings change", [&] { OnSettingsChangedForIdle(window), success(); }, 5, 3, 0},
         {"a refused log-in brings no check", [&] { started(5), tell(IDLE_LOGIN_REFUSED); }, 5, 3, 0},
         {"the next success waits 30 s for its watch", success, 5, 3, 0},
+        {"a network change while it waits brings one check, whose success waits the rest",
+         [&] { post(WM_NETWORKCHANGED, 0)(), PumpUntil([] { return CountSeen(WM_STARTCHECK) == 1; }, Patience(2000)), success(); },
+         5, 3, 1},
         // Watches the server closes at once: each brings one check, and the
         // next waits twice as long.
         {"closed 1", [&] { timerStarts(6), tell(IDLE_ENDED), success(); }, 6, 3, 1},
@@ -721,6 +771,7 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     for (const Step &step : steps) {
         SCOPED_TRACE(step.name);
         seen.clear();
+        int runsBefore = checkStarts;
         step.act();
         PumpUntil([&] { return watchStops == step.stops && CountSeen(WM_STARTCHECK) >= step.checks; },
                   Patience(2000));
@@ -728,13 +779,23 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
         EXPECT_EQ(watchStarts, step.starts);
         EXPECT_EQ(watchStops, step.stops);
         EXPECT_EQ(CountSeen(WM_STARTCHECK), step.checks);
+        if (step.runs >= 0) {
+            EXPECT_EQ(checkStarts - runsBefore, step.runs);
+        }
+        if (step.tip != nullptr) {
+            EXPECT_STREQ(trayData.szTip, step.tip);
+        }
+        EXPECT_LE(mostChecksRunning, 1);
     }
-    // Each wait is counted from the end of the last watch, a moment before.
-    const UINT waits[] = {30000, 60000, 120000, 240000, 480000};
-    ASSERT_EQ(watchWaits.size(), 5u);
-    for (size_t i = 0; i < 5; i++)
+    // Each wait is counted from the end of the last watch, a moment before;
+    // the network change's check left the first wait counting.
+    const UINT waits[] = {30000, 30000, 60000, 120000, 240000, 480000};
+    ASSERT_EQ(watchWaits.size(), 6u);
+    for (size_t i = 0; i < 6; i++)
         EXPECT_TRUE(watchWaits[i] <= waits[i] && watchWaits[i] > waits[i] - Patience(2000)) << watchWaits[i];
     idleWatchRoutine = IdleWatchThread;
+    checkThreadRoutine = NumberedCheckThread;
+    CloseHandle(checkGate);
 }
 
 TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
@@ -754,6 +815,7 @@ TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
         {2, {2, 2}, MailText(2), {{7, 10}, {7, 11}}},  // one read, one arrived
         {2, {2, 2}, "", {{7, 11}, {7, 11}}},
         {2, {2, 3}, "", {{7, 11}, {8, 20}}},  // the mailbox was renumbered
+        {2, {2, 3}, MailText(3), {{7, 0}, {7, 0}}},  // no UIDNEXT: the count rose
     };
     for (const Case &c : cases) {
         mailSettings.notifyNewMail = c.notify;

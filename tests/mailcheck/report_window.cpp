@@ -60,10 +60,16 @@ LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     }
     if (message == WM_IDLEWATCH) {
-        static const char *const names[] = {"?", "changed", "ended", "login-refused", "refused"};
+        static const char *const names[] = {"?", "changed", "ended", "login-refused", "refused", "server-left"};
         ReportLog *log = (ReportLog *)GetWindowLongPtrA(window, GWLP_USERDATA);
         if (log != nullptr)
-            log->idleEvents += std::string(log->idleEvents.empty() ? "" : " ") + names[wParam < 5 ? wParam : 0];
+            log->idleEvents += std::string(log->idleEvents.empty() ? "" : " ") + names[wParam < 6 ? wParam : 0];
+        return 0;
+    }
+    if (message == WM_SERVERALERT) {
+        ReportLog *log = (ReportLog *)GetWindowLongPtrA(window, GWLP_USERDATA);
+        if (log != nullptr)
+            log->alerts += std::string((const char *)lParam) + "|";
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -24,6 +24,7 @@ struct ReportLog {
     // as "new=N sender / subject | ...", "none new" or "failed".
     NoticeRequest notice = {};
     std::string summary;
+    std::string alerts;     // WM_SERVERALERT texts, each followed by "|"
     // Runs inside the window procedure, while the check run waits in its send.
     std::function<void()> duringReport;
 };

@@ -42,6 +42,7 @@ struct Row {
     std::string events;      // but these WM_IDLEWATCH events
     NoticeRequest notice = {};  // the window's answer after the report
     std::string summary;        // the summary it then got, as ReportLog shows it
+    std::string alerts;      // the [ALERT] texts handed to the window
 };
 
 const std::string greeting = "+OK Tolvaran test server ready\r\n";
@@ -66,6 +67,7 @@ const std::string commandFailed = " コマンドが実行できません ";
 const std::string noAnswer = " サーバから応答がありません ";
 const std::string cannotConnect = " サーバに接続できません ";
 const std::string serverNotFound = " サーバ名が見つかりません ";
+const std::string serverBusy = " サーバが一時的に使えません ";
 
 Row Make(const std::string &name, std::vector<ServerAction> script, int status, const std::string &text,
          Order order)
@@ -136,6 +138,9 @@ const std::string fetchItem = " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])\r\n";
 // AUTHENTICATE PLAIN's response for alice / secret: "\0alice\0secret".
 const std::string plainAlice = "AGFsaWNlAHNlY3JldA==";
 const std::string status3 = "* STATUS INBOX (UNSEEN 3 UIDNEXT 12 UIDVALIDITY 7)\r\n";
+// The log-in's OK with the capabilities a server has once logged in.
+const std::string loggedIn = "A1 OK [CAPABILITY IMAP4rev1] logged in\r\n";
+const std::string loggedInIdle = "A1 OK [CAPABILITY IMAP4rev1 IDLE] logged in\r\n";
 
 std::vector<Row> Rows()
 {
@@ -351,7 +356,7 @@ std::vector<Row> Rows()
     {
         Row row = MakeImap("LOGIN quotes a password with \", \\ and {",
                            Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"a\\\"b\\\\c{5}\"\r\n"),
-                                 Send("A1 OK logged in\r\n")},
+                                 Send(loggedIn)},
                                 ImapStatus(2, status3)),
                            CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
         row.password = "a\"b\\c{5}";
@@ -362,7 +367,7 @@ std::vector<Row> Rows()
         Row row = MakeImap("a Japanese password goes as a literal after the server's +",
                            Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" {9}\r\n"),
                                  Send("+ go ahead\r\n"), Expect("\xe3\x83\x91\xe3\x82\xb9\xe8\xa1\xa8\r\n"),
-                                 Send("A1 OK\r\n")},
+                                 Send(loggedIn)},
                                 ImapStatus(2, "* STATUS INBOX (UNSEEN 0 UIDNEXT 4 UIDVALIDITY 1)\r\n")),
                            CHECK_NO_MAIL, noMail, REPORT_BEFORE_QUIT, "validity=1 next=4 idle=0");
         row.password = "\x83\x70\x83\x58\x95\x5c";
@@ -382,13 +387,45 @@ std::vector<Row> Rows()
                   Send("A1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"), Expect("A2 LOGOUT\r\n"),
                   Send("* BYE\r\nA2 OK\r\n")},
                  CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE));
+    add(MakeImap("[UNAVAILABLE] to the log-in is a refusal that passes",
+                 {Send(ImapGreeting("AUTH=PLAIN SASL-IR")), Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"),
+                  Send("A1 NO [UNAVAILABLE] Temporary authentication failure.\r\n"), Expect("A2 LOGOUT\r\n"),
+                  Send("* BYE\r\nA2 OK\r\n")},
+                 CHECK_FAILED, serverBusy, REPORT_AFTER_CLOSE));
+    {
+        const std::string gmail = "Application-specific password required: "
+                                  "https://support.google.com/accounts/answer/185833 (Failure)";
+        Row row = MakeImap("[ALERT] in a tagged NO is told and the log-in stays refused",
+                           {Send(ImapGreeting("AUTH=PLAIN SASL-IR")),
+                            Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"),
+                            Send("A1 NO [ALERT] " + gmail + "\r\n"), Expect("A2 LOGOUT\r\n"),
+                            Send("* BYE\r\nA2 OK\r\n")},
+                           CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE);
+        row.alerts = gmail + "|";
+        add(row);
+    }
+    {
+        // Control bytes in it are never handed on.
+        Row row = MakeImap("[ALERT] in an untagged OK is told",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
+                                ImapStatus(2, "* OK [ALERT] Mailbox\x07 almost\x1b full\r\n" + status3)),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.alerts = "Mailbox almost full|";
+        add(row);
+    }
+    add(MakeImap("capabilities listed only after the log-in are asked for",
+                 Join({Send(ImapGreeting("AUTH=PLAIN SASL-IR")), Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"),
+                       Send("A1 OK logged in\r\n"), Expect("A2 CAPABILITY\r\n"),
+                       Send("* CAPABILITY IMAP4rev2\r\nA2 OK\r\n")},
+                      ImapStatus(3, status3)),
+                 CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=1"));
     add(MakeImap("the mailbox name as a literal in the STATUS reply",
-                 Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                 Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
                       ImapStatus(2, "* STATUS {5}\r\nINBOX (UNSEEN 4 UIDNEXT 9 UIDVALIDITY 3)\r\n")),
                  CHECK_NEW_MAIL, NewMail("4"), REPORT_BEFORE_QUIT, "validity=3 next=9 idle=0"));
     {
         auto script = Join({Send(ImapGreeting("AUTH=PLAIN SASL-IR IDLE")),
-                            Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send("A1 OK\r\n")},
+                            Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send(loggedInIdle)},
                            ImapStatus(2, status3));
         for (ServerAction &action : script)
             if (action.kind == ServerAction::SEND)
@@ -403,11 +440,12 @@ std::vector<Row> Rows()
     add(MakeImap("unknown untagged replies and response codes before the tagged OK",
                  Join({Send("* OK ready\r\n"), Expect("A1 CAPABILITY\r\n"),
                        Send("* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\nA1 OK\r\n"), Expect("A2 AUTHENTICATE PLAIN\r\n"),
-                       Send("+ \r\n"), Expect(plainAlice + "\r\n"), Send("A2 OK [XYZZY 1] in\r\n")},
+                       Send("+ \r\n"), Expect(plainAlice + "\r\n"),
+                       Send("* CAPABILITY IMAP4rev1\r\nA2 OK [XYZZY 1] in\r\n")},
                       ImapStatus(3, "* 3 EXISTS\r\n* XSTRANGE {10}\r\nA3 OK hi\r\n\r\n* OK [XFOO bar] hi\r\n" + status3)),
                  CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0"));
     add(MakeImap("a tag never sent is no success",
-                 {Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n"),
+                 {Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn),
                   Expect("A2 STATUS INBOX (UNSEEN UIDNEXT UIDVALIDITY)\r\n"), Send(status3 + "A9 OK done\r\n")},
                  CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
     add(MakeImap("a line longer than the buffer ends the session",
@@ -423,7 +461,7 @@ std::vector<Row> Rows()
         for (int i = 0; i < 100000; i++)
             search += " " + std::to_string((long long)i * 7919 % 100000 + 1);
         Row row = MakeImap("SEARCH with 100,000 UIDs",
-                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
                                 ImapNotice(2, status3,
                                            {Expect("A4 UID SEARCH UNSEEN\r\n"), Send(search + "\r\nA4 OK done\r\n"),
                                             Expect("A5 UID FETCH 100000,99999,99998" + fetchItem),
@@ -439,7 +477,7 @@ std::vector<Row> Rows()
         // Nothing arrived unread since UIDNEXT 12: "12:*" still answers the
         // highest UID, 9, which is no arrival. No FETCH, and no notice.
         Row row = MakeImap("n:* answering an older UID",
-                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
                                 ImapNotice(2, status3,
                                            {Expect("A4 UID SEARCH UID 12:* UNSEEN\r\n"),
                                             Send("* SEARCH 9\r\nA4 OK done\r\n")})),
@@ -455,7 +493,7 @@ std::vector<Row> Rows()
         std::string meeting = "Subject: =?iso-2022-jp?B?GyRCMnE1RCRON28bKEI=?=\r\n\r\n";
         std::string second = "Subject: x {5}\r\nFrom: Bob <bob@example.com>\r\n\r\n";
         Row row = MakeImap("FETCH as literals",
-                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send("A1 OK\r\n")},
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
                                 ImapNotice(2, status3,
                                            {Expect("A4 UID SEARCH UID 10:* UNSEEN\r\n"),
                                             Send("* SEARCH 11 10 12 13\r\nA4 OK done\r\n"),
@@ -476,7 +514,7 @@ std::vector<Row> Rows()
         auto watch = [&](const std::string &name, std::vector<ServerAction> idling, const std::string &events) {
             Row row = MakeImap("IDLE watch: " + name,
                                Join({Send(ImapGreeting("AUTH=PLAIN SASL-IR IDLE")),
-                                     Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send("A1 OK\r\n"),
+                                     Expect("A1 AUTHENTICATE PLAIN " + plainAlice + "\r\n"), Send(loggedInIdle),
                                      Expect("A2 EXAMINE INBOX\r\n"),
                                      Send("* 3 EXISTS\r\n* OK [UIDNEXT 4] next\r\nA2 OK [READ-ONLY] done\r\n"),
                                      Expect("A3 IDLE\r\n")},
@@ -488,6 +526,8 @@ std::vector<Row> Rows()
         };
         watch("EXISTS while idling is one change",
               {Send("+ idling\r\n* OK Still here\r\n"), Send("* 4 EXISTS\r\n"), Close()}, "changed ended");
+        watch("BYE while idling tells the server is going down",
+              {Send("+ idling\r\n"), Send("* BYE Server shutting down.\r\n"), Close()}, "server-left");
         watch("NO to IDLE: no watch",
               {Send("A3 NO not here\r\n"), Expect("A4 LOGOUT\r\n"), Send("* BYE\r\nA4 OK\r\n")}, "refused");
         watch("the refresh sends DONE and a new IDLE",
@@ -642,6 +682,7 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
         EXPECT_TRUE(result.problems.empty()) << ::testing::PrintToString(result.problems);
         EXPECT_EQ(result.transcript, ExpectedClientBytes(row.script));
         EXPECT_EQ(result.log.idleEvents, row.events);
+        EXPECT_EQ(result.log.alerts, row.alerts);
         if (row.watch) {
             EXPECT_EQ(result.log.count, 0);
             continue;

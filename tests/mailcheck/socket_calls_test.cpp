@@ -10,6 +10,7 @@
 
 #include "fake_pop3_server.h"
 #include "import_hook.h"
+#include "mailcheck/imap_idle.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "test_support.h"
@@ -30,6 +31,10 @@ typedef hostent *(WINAPI *LookupFunction)(const char *);
 typedef int(WINAPI *CloseFunction)(SOCKET);
 typedef int(WINAPI *ConnectFunction)(SOCKET, const sockaddr *, int);
 typedef int(WINAPI *SetOptionFunction)(SOCKET, int, int, const char *, int);
+// WSAIoctl, as Windows Sockets 2 declares it; this file keeps to version
+// 1.1's header, as the check run's own calls do.
+typedef int(WINAPI *IoctlFunction)(SOCKET, DWORD, void *, DWORD, void *, DWORD, DWORD *, void *, void *);
+const DWORD keepAliveValues = 0x98000004;  // SIO_KEEPALIVE_VALS
 
 StartupFunction realStartup;
 CleanupFunction realCleanup;
@@ -37,6 +42,7 @@ LookupFunction realLookup;
 CloseFunction realClose;
 ConnectFunction realConnect;
 SetOptionFunction realSetOption;
+IoctlFunction realIoctl;
 bool sendTimeoutSet;
 
 bool Watched()
@@ -169,6 +175,16 @@ int WINAPI WatchSetOption(SOCKET socket, int level, int name, const char *value,
     return realSetOption(socket, level, name, value, length);
 }
 
+// Notes the TCP keep-alive a long-lived connection asks for.
+int WINAPI WatchIoctl(SOCKET socket, DWORD code, void *in, DWORD inLength, void *out, DWORD outLength,
+                      DWORD *returned, void *overlapped, void *routine)
+{
+    TestCode guard;
+    if (Watched() && code == keepAliveValues)
+        Note("WSAIoctl SIO_KEEPALIVE_VALS");
+    return realIoctl(socket, code, in, inLength, out, outLength, returned, overlapped, routine);
+}
+
 int reports;
 int reportedStatus;
 std::string reportedText;
@@ -207,6 +223,7 @@ protected:
         ASSERT_TRUE(Swap("closesocket", (void *)WatchClose, (void **)&realClose));
         ASSERT_TRUE(Swap("connect", (void *)WatchConnect, (void **)&realConnect));
         ASSERT_TRUE(Swap("setsockopt", (void *)WatchSetOption, (void **)&realSetOption));
+        ASSERT_TRUE(SwapIfImported("ws2_32.dll", "WSAIoctl", (void *)WatchIoctl, (void **)&realIoctl));
         // An allocator this program does not import is one the check run
         // cannot call.
         SwapIfImported("msvcrt.dll", "malloc", (void *)WatchMalloc, (void **)&realMalloc);
@@ -254,6 +271,7 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
         int status;
         std::string text;
         std::vector<std::string> calls;
+        bool watch = false;  // the IDLE watch instead of a check: no report
     } cases[] = {
         {"Windows Sockets cannot start", "127.0.0.88", true, false, nullptr, {}, CHECK_FAILED,
          " ネットワークが使えません ", {"WSAStartup 257", "report 102"}},
@@ -282,6 +300,15 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
          {Send(greeting), Expect("USER alice\r\n")}, CHECK_FAILED, " サーバから応答がありません ",
          {"WSAStartup 257", "gethostbyname '127.0.0.85'", "connect", "setsockopt SO_SNDTIMEO", "closesocket",
           "WSACleanup", "report 102"}},
+        {"the watch's connection gets TCP keep-alive", "imap://127.0.0.84:110", false, false, nullptr,
+         {Send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR IDLE] ready\r\n"),
+          Expect("A1 AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==\r\n"), Send("A1 OK [CAPABILITY IMAP4rev1 IDLE]\r\n"),
+          Expect("A2 EXAMINE INBOX\r\n"), Send("A2 OK\r\n"), Expect("A3 IDLE\r\n"), Send("+ idling\r\n"),
+          Close()},
+         0, "",
+         {"WSAStartup 257", "gethostbyname '127.0.0.84'", "connect", "WSAIoctl SIO_KEEPALIVE_VALS",
+          "setsockopt SO_SNDTIMEO", "closesocket", "WSACleanup"},
+         true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,7 +320,7 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
 
         FakePop3Server server;
         if (!c.script.empty()) {
-            const char *address = c.lookupAnswer != nullptr ? c.lookupAnswer : c.serverName;
+            const char *address = c.lookupAnswer != nullptr ? c.lookupAnswer : c.watch ? "127.0.0.84" : c.serverName;
             ASSERT_TRUE(server.Start(address, c.script));
         }
         reports = 0;
@@ -308,14 +335,19 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
         CopyTextCut(credentials.password, sizeof credentials.password, "secret");
         allocations = 0;
         watchedThread = GetCurrentThreadId();
-        RunMailCheck(window, &credentials, 400, CHECK_DEADLINE_MS);
+        HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (c.watch)
+            RunIdleWatch(window, stop, 1, &credentials, 10000);
+        else
+            RunMailCheck(window, &credentials, 400, CHECK_DEADLINE_MS);
         watchedThread = 0;
+        CloseHandle(stop);
         server.Join();
         DestroyWindow(window);
 
-        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(reports, c.watch ? 0 : 1);
         EXPECT_EQ(reportedStatus, c.status);
-        EXPECT_EQ(Cp932ToUtf8(reportedText), c.text);
+        EXPECT_EQ(reports == 0 ? "" : Cp932ToUtf8(reportedText), c.text);
         EXPECT_EQ(calls, c.calls);
         EXPECT_EQ(allocations, 0);
         EXPECT_EQ(server.Transcript(), ExpectedClientBytes(c.script));

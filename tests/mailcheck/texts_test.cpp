@@ -24,6 +24,7 @@ TEST(CheckTexts, EachDecodesFromCodePage932ToItsJapaneseText)
         {textWrongUser, " ユーザ名が違います "},
         {textWrongPassword, " パスワードが違います "},
         {textCommandFailed, " コマンドが実行できません "},
+        {textServerBusy, " サーバが一時的に使えません "},
         {textNoMail, " 新着メールはありません "},
         {textNoAnswer, " サーバから応答がありません "},
         {textCertificateRejected, " サーバの証明書を確認できません "},
