@@ -58,12 +58,15 @@ SocketWait WaitForSocket(UINT_PTR socket, HANDLE stop, DWORD waitMs)
     SocketWait result = SOCKET_WAIT_FAILED;
     // Bytes already waiting set the event at once.
     if (WSAEventSelect((SOCKET)socket, readable, FD_READ | FD_CLOSE) == 0) {
-        HANDLE handles[2] = {stop, readable};
+        // Bytes that are there already come first: the stop, set just
+        // after the server's "+", would otherwise cut off the answer that
+        // lets the session end in order. The next wait sees the stop.
+        HANDLE handles[2] = {readable, stop};
         DWORD woken = WaitForMultipleObjects(2, handles, FALSE, waitMs);
         if (woken == WAIT_OBJECT_0)
-            result = SOCKET_STOPPED;
-        else if (woken == WAIT_OBJECT_0 + 1)
             result = SOCKET_READABLE;
+        else if (woken == WAIT_OBJECT_0 + 1)
+            result = SOCKET_STOPPED;
         else if (woken == WAIT_TIMEOUT)
             result = SOCKET_QUIET;
     }
