@@ -9,7 +9,7 @@
 
 #include "mailcheck/check_limits.h"
 #include "mailcheck/plain_stream.h"
-#include "mailcheck/pop3_reply.h"
+#include "mailcheck/line_reader.h"
 #include "mailcheck/server_address.h"
 #include "resources/resource.h"
 

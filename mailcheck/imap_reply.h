@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "mailcheck/pop3_reply.h"
+#include "mailcheck/line_reader.h"
 
 enum ImapKind {
     IMAP_UNTAGGED,     // "* ..."

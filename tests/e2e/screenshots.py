@@ -155,9 +155,9 @@ def save_notice(desk, outdir, corner):
     proc = desk.start_program(desk.stage("tray-notice", server="127.0.0.105", user="tolvaran",
                                          password="secret"))
     desk.park_mouse()
-    before = desk.screenshot()
     # Wine's tray shows a notice 2 s after it is asked for: well after the icon.
     icon = desk.wait_for_icon("new_mail")
+    before = desk.screenshot()
     box = desk.wait_for_popup(before, icon, 15)
     if box is None:
         raise AssertionError("no notice appeared over the new-mail icon")

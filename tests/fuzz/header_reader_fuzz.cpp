@@ -12,7 +12,7 @@
 #include <string>
 
 #include "mailcheck/header_reader.h"
-#include "mailcheck/pop3_reply.h"
+#include "mailcheck/line_reader.h"
 
 namespace {
 

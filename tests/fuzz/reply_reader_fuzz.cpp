@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "mailcheck/pop3_reply.h"
+#include "mailcheck/line_reader.h"
 #include "mailcheck/stat_count.h"
 
 namespace {

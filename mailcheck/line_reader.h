@@ -1,6 +1,7 @@
-// Reading a mail server's replies one line at a time from a byte stream.
-#ifndef TOLVARAN_POP3_REPLY_H
-#define TOLVARAN_POP3_REPLY_H
+// The line reader both exchanges share: a mail server's replies, POP3's
+// and IMAP's, read one line at a time from a byte stream.
+#ifndef TOLVARAN_LINE_READER_H
+#define TOLVARAN_LINE_READER_H
 
 #include "mailcheck/byte_stream.h"
 

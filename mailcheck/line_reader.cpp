@@ -1,6 +1,7 @@
-// Line-at-a-time POP3 replies: a reply split over several segments is joined,
-// and bytes that arrive ahead of their turn wait for the next receive.
-#include "mailcheck/pop3_reply.h"
+// Server replies one line at a time, for POP3 and IMAP alike: a line split
+// over several segments is joined, and bytes that arrive ahead of their turn
+// wait for the next receive.
+#include "mailcheck/line_reader.h"
 
 #include <string.h>
 
