@@ -26,6 +26,7 @@ void SetTrayTip(const char *text);
 void UpdateTrayIcon(void);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
+void ShowTrayNotice(const WCHAR *title, const WCHAR *text, DWORD flags);
 
 // Whether the check schedule's timer is counting down (app/tray.cpp). The
 // check's thread routine is a variable so that the tests can hold checks;

@@ -35,22 +35,10 @@ static int pendingNumber;
 static NoticeRequest pendingRequest;
 static char pendingCountText[TOOLTIP_BUFFER_SIZE];
 
-// Shows a notice of the tray entry. The notice goes as UTF-16, so that text
-// outside code page 932 shows as itself; it needs a record larger than the
-// tray's own, which stays in its first layout.
+// Shows the new-mail notice, with the new-mail picture.
 static void ShowNotice(const WCHAR *title, const WCHAR *text)
 {
-    NOTIFYICONDATAW notice;
-    ZeroMemory(&notice, sizeof notice);
-    notice.cbSize = sizeof notice;
-    notice.hWnd = trayData.hWnd;
-    notice.uID = TRAY_ICON_UID;
-    notice.uFlags = NIF_INFO;
-    CopyWideCut(notice.szInfo, ARRAYSIZE(notice.szInfo), text);
-    CopyWideCut(notice.szInfoTitle, ARRAYSIZE(notice.szInfoTitle), title);
-    notice.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME;
-    notice.hBalloonIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_NEW_MAIL));
-    Shell_NotifyIconW(NIM_MODIFY, &notice);
+    ShowTrayNotice(title, text, NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME);
 }
 
 // The notice that gives only the count: the report's text under the

@@ -36,17 +36,9 @@ void ShowServerAlert(const char *text)
     size_t length = strnlen(text, ALERT_TEXT_SIZE - 1);
     if (length == 0 || AlertShownBefore(text, length))
         return;
-    NOTIFYICONDATAW notice;
-    ZeroMemory(&notice, sizeof notice);
-    notice.cbSize = sizeof notice;
-    notice.hWnd = trayData.hWnd;
-    notice.uID = TRAY_ICON_UID;
-    notice.uFlags = NIF_INFO;
-    int wide = MultiByteToWideChar(CP_UTF8, 0, text, (int)length, notice.szInfo,
-                                   (int)(sizeof notice.szInfo / sizeof notice.szInfo[0]) - 1);
-    notice.szInfo[wide > 0 ? wide : 0] = 0;
-    lstrcpynW(notice.szInfoTitle, L"Tolvaran", sizeof notice.szInfoTitle / sizeof notice.szInfoTitle[0]);
+    WCHAR wide[ALERT_TEXT_SIZE];
+    int count = MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, ALERT_TEXT_SIZE - 1);
+    wide[count > 0 ? count : 0] = 0;
     // Not held back in quiet time: shown once, it would be lost there.
-    notice.dwInfoFlags = NIIF_WARNING;
-    Shell_NotifyIconW(NIM_MODIFY, &notice);
+    ShowTrayNotice(L"Tolvaran", wide, NIIF_WARNING);
 }

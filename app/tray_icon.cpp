@@ -1,5 +1,5 @@
 // The tray entry: the one NOTIFYICONDATAA record and the calls that add,
-// update, restore and remove it.
+// update, restore and remove it, and the notices it shows.
 #include "app/app.h"
 
 #include <stddef.h>
@@ -62,4 +62,24 @@ void RestoreTrayIcon(void)
 void RemoveTrayIcon(void)
 {
     Shell_NotifyIconA(NIM_DELETE, &trayData);
+}
+
+// Shows a notice of the tray entry, its title and text cut to fit. It goes
+// as UTF-16, so that text outside code page 932 shows as itself, in a
+// record larger than the entry's own, which stays in its first layout.
+// NIIF_USER in flags shows the new-mail picture.
+void ShowTrayNotice(const WCHAR *title, const WCHAR *text, DWORD flags)
+{
+    NOTIFYICONDATAW notice;
+    ZeroMemory(&notice, sizeof notice);
+    notice.cbSize = sizeof notice;
+    notice.hWnd = trayData.hWnd;
+    notice.uID = TRAY_ICON_UID;
+    notice.uFlags = NIF_INFO;
+    CopyWideCut(notice.szInfo, ARRAYSIZE(notice.szInfo), text);
+    CopyWideCut(notice.szInfoTitle, ARRAYSIZE(notice.szInfoTitle), title);
+    notice.dwInfoFlags = flags;
+    if (flags & NIIF_USER)
+        notice.hBalloonIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_NEW_MAIL));
+    Shell_NotifyIconW(NIM_MODIFY, &notice);
 }

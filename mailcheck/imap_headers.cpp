@@ -17,17 +17,16 @@ struct FetchedHeaders {
     int got[SUMMARY_MESSAGES];
 };
 
-// Appends the decimal digits of value to text of capacity bytes at *length.
+// Appends the decimal digits of value to text of capacity bytes at *length,
+// or nothing when they do not fit.
 static void AppendNumber(char *text, size_t capacity, size_t *length, unsigned int value)
 {
-    char digits[10];
-    size_t count = 0;
-    do {
-        digits[count++] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0 && *length + 1 < capacity)
-        text[(*length)++] = digits[--count];
+    char digits[11];
+    size_t count = WriteDecimal(digits, value);
+    if (*length + count < capacity) {
+        memcpy(text + *length, digits, count);
+        *length += count;
+    }
     text[*length] = 0;
 }
 

@@ -18,7 +18,7 @@
 // Writes the decimal digits of value and a NUL to text; returns how many
 // digits. (By hand, as the count's text is: the C library's formatter may
 // take memory from the heap.)
-static size_t WriteDecimal(char *text, unsigned int value)
+size_t WriteDecimal(char *text, unsigned int value)
 {
     char digits[10];
     size_t count = 0;

@@ -29,6 +29,10 @@ struct ImapState {
     int changes;  // untagged EXISTS, EXPUNGE and FETCH responses seen
 };
 
+// Writes the decimal digits of value and a NUL to text, which holds 11
+// bytes; returns how many digits.
+size_t WriteDecimal(char *text, unsigned int value);
+
 // A session with nothing learnt yet.
 void StartImapState(ImapState *imap);
 
