@@ -18,36 +18,98 @@ struct CharsetName {
     Charset charset;
 };
 
-// Names in lower case, as senders spell them.
+// Every IANA and WHATWG label of the sets decoded, and the names senders
+// use beside them: lower case, without the '-' and '_' that senders place
+// as they please ("ISO_8859-1", "iso-8859-1" and "ISO88591" are one).
 static const CharsetName charsetNames[] = {
-    {"us-ascii", CHARSET_ASCII}, {"ascii", CHARSET_ASCII}, {"us", CHARSET_ASCII},
-    {"ansi_x3.4-1968", CHARSET_ASCII}, {"iso646-us", CHARSET_ASCII}, {"csascii", CHARSET_ASCII},
-    {"iso-8859-1", CHARSET_LATIN1}, {"iso8859-1", CHARSET_LATIN1}, {"iso_8859-1", CHARSET_LATIN1},
-    {"iso_8859-1:1987", CHARSET_LATIN1}, {"latin1", CHARSET_LATIN1}, {"latin-1", CHARSET_LATIN1},
-    {"l1", CHARSET_LATIN1}, {"cp819", CHARSET_LATIN1}, {"ibm819", CHARSET_LATIN1},
-    {"csisolatin1", CHARSET_LATIN1}, {"iso-ir-100", CHARSET_LATIN1},
-    {"iso-8859-15", CHARSET_LATIN9}, {"iso8859-15", CHARSET_LATIN9}, {"iso_8859-15", CHARSET_LATIN9},
-    {"latin9", CHARSET_LATIN9}, {"latin-9", CHARSET_LATIN9}, {"l9", CHARSET_LATIN9},
-    {"csisolatin9", CHARSET_LATIN9},
-    {"windows-1252", CHARSET_WINDOWS1252}, {"cp1252", CHARSET_WINDOWS1252},
-    {"x-cp1252", CHARSET_WINDOWS1252},
-    {"utf-8", CHARSET_UTF8}, {"utf8", CHARSET_UTF8}, {"unicode-1-1-utf-8", CHARSET_UTF8},
-    {"shift_jis", CHARSET_CP932}, {"shift-jis", CHARSET_CP932}, {"sjis", CHARSET_CP932},
-    {"x-sjis", CHARSET_CP932}, {"ms_kanji", CHARSET_CP932}, {"csshiftjis", CHARSET_CP932},
-    {"cp932", CHARSET_CP932}, {"ms932", CHARSET_CP932}, {"windows-932", CHARSET_CP932},
-    {"windows-31j", CHARSET_CP932}, {"cswindows31j", CHARSET_CP932}, {"x-ms-cp932", CHARSET_CP932},
-    {"shift_jis-2004", CHARSET_CP932}, {"shift_jisx0213", CHARSET_CP932},
-    {"euc-jp", CHARSET_EUCJP}, {"x-euc-jp", CHARSET_EUCJP}, {"eucjp", CHARSET_EUCJP},
-    {"euc_jp", CHARSET_EUCJP}, {"ujis", CHARSET_EUCJP}, {"eucjp-ms", CHARSET_EUCJP},
-    {"eucjp-win", CHARSET_EUCJP}, {"euc-jp-ms", CHARSET_EUCJP}, {"cp51932", CHARSET_EUCJP},
-    {"euc-jis-2004", CHARSET_EUCJP}, {"euc-jisx0213", CHARSET_EUCJP},
-    {"cseucpkdfmtjapanese", CHARSET_EUCJP},
-    {"iso-2022-jp", CHARSET_ISO2022JP}, {"iso2022jp", CHARSET_ISO2022JP},
-    {"csiso2022jp", CHARSET_ISO2022JP}, {"iso-2022-jp-1", CHARSET_ISO2022JP},
-    {"iso-2022-jp-2", CHARSET_ISO2022JP}, {"iso-2022-jp-3", CHARSET_ISO2022JP},
-    {"iso-2022-jp-ms", CHARSET_ISO2022JP}, {"iso-2022-jp-2004", CHARSET_ISO2022JP},
-    {"cp50220", CHARSET_ISO2022JP},
+    {"usascii", CHARSET_ASCII}, {"ascii", CHARSET_ASCII}, {"us", CHARSET_ASCII}, {"ansix3.41968", CHARSET_ASCII},
+    {"ansix3.41986", CHARSET_ASCII}, {"iso646us", CHARSET_ASCII}, {"iso646irv:1991", CHARSET_ASCII},
+    {"csascii", CHARSET_ASCII}, {"isoir6", CHARSET_ASCII}, {"cp367", CHARSET_ASCII}, {"ibm367", CHARSET_ASCII},
+    {"iso88591", CHARSET_LATIN1}, {"iso88591:1987", CHARSET_LATIN1}, {"latin1", CHARSET_LATIN1},
+    {"l1", CHARSET_LATIN1}, {"cp819", CHARSET_LATIN1}, {"ibm819", CHARSET_LATIN1}, {"csisolatin1", CHARSET_LATIN1},
+    {"isoir100", CHARSET_LATIN1},
+    {"iso885915", CHARSET_LATIN9}, {"latin9", CHARSET_LATIN9}, {"l9", CHARSET_LATIN9},
+    {"csisolatin9", CHARSET_LATIN9}, {"csiso885915", CHARSET_LATIN9},
+    {"windows1252", CHARSET_WINDOWS1252}, {"cp1252", CHARSET_WINDOWS1252}, {"xcp1252", CHARSET_WINDOWS1252},
+    {"cswindows1252", CHARSET_WINDOWS1252},
+    {"utf8", CHARSET_UTF8}, {"unicode11utf8", CHARSET_UTF8}, {"unicode20utf8", CHARSET_UTF8},
+    {"xunicode20utf8", CHARSET_UTF8}, {"csutf8", CHARSET_UTF8},
+    {"utf7", CHARSET_UTF7}, {"csutf7", CHARSET_UTF7}, {"unicode11utf7", CHARSET_UTF7},
+    {"xunicode20utf7", CHARSET_UTF7},
+    {"utf16", CHARSET_UTF16}, {"csutf16", CHARSET_UTF16}, {"ucs2", CHARSET_UTF16}, {"csunicode", CHARSET_UTF16},
+    {"iso10646ucs2", CHARSET_UTF16},
+    {"utf16be", CHARSET_UTF16BE}, {"csutf16be", CHARSET_UTF16BE}, {"unicodefffe", CHARSET_UTF16BE},
+    {"utf16le", CHARSET_UTF16LE}, {"csutf16le", CHARSET_UTF16LE}, {"unicode", CHARSET_UTF16LE},
+    {"unicodefeff", CHARSET_UTF16LE},
+    {"utf32", CHARSET_UTF32}, {"csutf32", CHARSET_UTF32}, {"ucs4", CHARSET_UTF32}, {"iso10646ucs4", CHARSET_UTF32},
+    {"csucs4", CHARSET_UTF32},
+    {"utf32be", CHARSET_UTF32BE}, {"csutf32be", CHARSET_UTF32BE},
+    {"utf32le", CHARSET_UTF32LE}, {"csutf32le", CHARSET_UTF32LE},
+    {"shiftjis", CHARSET_CP932}, {"sjis", CHARSET_CP932}, {"xsjis", CHARSET_CP932}, {"mskanji", CHARSET_CP932},
+    {"csshiftjis", CHARSET_CP932}, {"cp932", CHARSET_CP932}, {"ms932", CHARSET_CP932},
+    {"windows932", CHARSET_CP932}, {"windows31j", CHARSET_CP932}, {"cswindows31j", CHARSET_CP932},
+    {"xmscp932", CHARSET_CP932}, {"shiftjis2004", CHARSET_CP932}, {"shiftjisx0213", CHARSET_CP932},
+    {"eucjp", CHARSET_EUCJP}, {"xeucjp", CHARSET_EUCJP}, {"ujis", CHARSET_EUCJP}, {"eucjpms", CHARSET_EUCJP},
+    {"eucjpwin", CHARSET_EUCJP}, {"cp51932", CHARSET_EUCJP}, {"eucjis2004", CHARSET_EUCJP},
+    {"eucjisx0213", CHARSET_EUCJP}, {"cseucpkdfmtjapanese", CHARSET_EUCJP},
+    {"iso2022jp", CHARSET_ISO2022JP}, {"csiso2022jp", CHARSET_ISO2022JP}, {"iso2022jp1", CHARSET_ISO2022JP},
+    {"iso2022jp2", CHARSET_ISO2022JP}, {"csiso2022jp2", CHARSET_ISO2022JP}, {"iso2022jp3", CHARSET_ISO2022JP},
+    {"iso2022jpms", CHARSET_ISO2022JP}, {"iso2022jp2004", CHARSET_ISO2022JP}, {"cp50220", CHARSET_ISO2022JP},
     {"cp50221", CHARSET_ISO2022JP}, {"cp50222", CHARSET_ISO2022JP}, {"jis", CHARSET_ISO2022JP},
+    {"gbk", CHARSET_GBK}, {"xgbk", CHARSET_GBK}, {"csgbk", CHARSET_GBK}, {"cp936", CHARSET_GBK},
+    {"ms936", CHARSET_GBK}, {"windows936", CHARSET_GBK}, {"gb2312", CHARSET_GBK}, {"csgb2312", CHARSET_GBK},
+    {"gb231280", CHARSET_GBK}, {"csiso58gb231280", CHARSET_GBK}, {"isoir58", CHARSET_GBK},
+    {"chinese", CHARSET_GBK}, {"euccn", CHARSET_GBK}, {"xeuccn", CHARSET_GBK},
+    {"gb18030", CHARSET_GB18030}, {"csgb18030", CHARSET_GB18030},
+    {"big5", CHARSET_BIG5}, {"csbig5", CHARSET_BIG5}, {"cnbig5", CHARSET_BIG5}, {"xxbig5", CHARSET_BIG5},
+    {"big5hkscs", CHARSET_BIG5}, {"csbig5hkscs", CHARSET_BIG5}, {"cp950", CHARSET_BIG5}, {"ms950", CHARSET_BIG5},
+    {"windows950", CHARSET_BIG5},
+    {"euckr", CHARSET_EUCKR}, {"cseuckr", CHARSET_EUCKR}, {"xeuckr", CHARSET_EUCKR},
+    {"ksc56011987", CHARSET_EUCKR}, {"ksc56011989", CHARSET_EUCKR}, {"ksc5601", CHARSET_EUCKR},
+    {"csksc56011987", CHARSET_EUCKR}, {"isoir149", CHARSET_EUCKR}, {"korean", CHARSET_EUCKR},
+    {"windows949", CHARSET_EUCKR}, {"xwindows949", CHARSET_EUCKR}, {"cp949", CHARSET_EUCKR},
+    {"ms949", CHARSET_EUCKR}, {"uhc", CHARSET_EUCKR},
+    {"koi8r", CHARSET_KOI8R}, {"cskoi8r", CHARSET_KOI8R}, {"koi", CHARSET_KOI8R}, {"koi8", CHARSET_KOI8R},
+    {"koi8u", CHARSET_KOI8U}, {"koi8ru", CHARSET_KOI8U}, {"cskoi8u", CHARSET_KOI8U},
+    {"windows1250", CHARSET_WINDOWS1250}, {"cp1250", CHARSET_WINDOWS1250}, {"xcp1250", CHARSET_WINDOWS1250},
+    {"cswindows1250", CHARSET_WINDOWS1250},
+    {"windows1251", CHARSET_WINDOWS1251}, {"cp1251", CHARSET_WINDOWS1251}, {"xcp1251", CHARSET_WINDOWS1251},
+    {"cswindows1251", CHARSET_WINDOWS1251},
+    {"windows1253", CHARSET_WINDOWS1253}, {"cp1253", CHARSET_WINDOWS1253}, {"xcp1253", CHARSET_WINDOWS1253},
+    {"cswindows1253", CHARSET_WINDOWS1253},
+    // ISO-8859-9 is read as Windows-1254, as ISO-8859-1 is as Windows-1252.
+    {"windows1254", CHARSET_WINDOWS1254}, {"cp1254", CHARSET_WINDOWS1254}, {"xcp1254", CHARSET_WINDOWS1254},
+    {"cswindows1254", CHARSET_WINDOWS1254}, {"iso88599", CHARSET_WINDOWS1254},
+    {"iso88599:1989", CHARSET_WINDOWS1254}, {"latin5", CHARSET_WINDOWS1254}, {"l5", CHARSET_WINDOWS1254},
+    {"csisolatin5", CHARSET_WINDOWS1254}, {"isoir148", CHARSET_WINDOWS1254},
+    {"windows1255", CHARSET_WINDOWS1255}, {"cp1255", CHARSET_WINDOWS1255}, {"xcp1255", CHARSET_WINDOWS1255},
+    {"cswindows1255", CHARSET_WINDOWS1255},
+    {"windows1256", CHARSET_WINDOWS1256}, {"cp1256", CHARSET_WINDOWS1256}, {"xcp1256", CHARSET_WINDOWS1256},
+    {"cswindows1256", CHARSET_WINDOWS1256},
+    {"windows1257", CHARSET_WINDOWS1257}, {"cp1257", CHARSET_WINDOWS1257}, {"xcp1257", CHARSET_WINDOWS1257},
+    {"cswindows1257", CHARSET_WINDOWS1257},
+    {"windows1258", CHARSET_WINDOWS1258}, {"cp1258", CHARSET_WINDOWS1258}, {"xcp1258", CHARSET_WINDOWS1258},
+    {"cswindows1258", CHARSET_WINDOWS1258},
+    {"iso88592", CHARSET_ISO8859_2}, {"iso88592:1987", CHARSET_ISO8859_2}, {"latin2", CHARSET_ISO8859_2},
+    {"l2", CHARSET_ISO8859_2}, {"csisolatin2", CHARSET_ISO8859_2}, {"isoir101", CHARSET_ISO8859_2},
+    {"iso88593", CHARSET_ISO8859_3}, {"iso88593:1988", CHARSET_ISO8859_3}, {"latin3", CHARSET_ISO8859_3},
+    {"l3", CHARSET_ISO8859_3}, {"csisolatin3", CHARSET_ISO8859_3}, {"isoir109", CHARSET_ISO8859_3},
+    {"iso88594", CHARSET_ISO8859_4}, {"iso88594:1988", CHARSET_ISO8859_4}, {"latin4", CHARSET_ISO8859_4},
+    {"l4", CHARSET_ISO8859_4}, {"csisolatin4", CHARSET_ISO8859_4}, {"isoir110", CHARSET_ISO8859_4},
+    {"iso88595", CHARSET_ISO8859_5}, {"iso88595:1988", CHARSET_ISO8859_5}, {"cyrillic", CHARSET_ISO8859_5},
+    {"csisolatincyrillic", CHARSET_ISO8859_5}, {"isoir144", CHARSET_ISO8859_5},
+    {"iso88596", CHARSET_ISO8859_6}, {"iso88596:1987", CHARSET_ISO8859_6}, {"iso88596e", CHARSET_ISO8859_6},
+    {"iso88596i", CHARSET_ISO8859_6}, {"csiso88596e", CHARSET_ISO8859_6}, {"csiso88596i", CHARSET_ISO8859_6},
+    {"arabic", CHARSET_ISO8859_6}, {"asmo708", CHARSET_ISO8859_6}, {"csisolatinarabic", CHARSET_ISO8859_6},
+    {"ecma114", CHARSET_ISO8859_6}, {"isoir127", CHARSET_ISO8859_6},
+    {"iso88597", CHARSET_ISO8859_7}, {"iso88597:1987", CHARSET_ISO8859_7}, {"greek", CHARSET_ISO8859_7},
+    {"greek8", CHARSET_ISO8859_7}, {"csisolatingreek", CHARSET_ISO8859_7}, {"ecma118", CHARSET_ISO8859_7},
+    {"elot928", CHARSET_ISO8859_7}, {"isoir126", CHARSET_ISO8859_7}, {"suneugreek", CHARSET_ISO8859_7},
+    {"iso88598", CHARSET_ISO8859_8}, {"iso88598:1988", CHARSET_ISO8859_8}, {"iso88598e", CHARSET_ISO8859_8},
+    {"iso88598i", CHARSET_ISO8859_8}, {"csiso88598e", CHARSET_ISO8859_8}, {"csiso88598i", CHARSET_ISO8859_8},
+    {"hebrew", CHARSET_ISO8859_8}, {"csisolatinhebrew", CHARSET_ISO8859_8}, {"isoir138", CHARSET_ISO8859_8},
+    {"visual", CHARSET_ISO8859_8}, {"logical", CHARSET_ISO8859_8},
+    {"iso885913", CHARSET_ISO8859_13}, {"csiso885913", CHARSET_ISO8859_13},
 };
 
 // Windows-1252's characters for bytes 0x80 to 0x9F; 0 where it has none.
@@ -58,25 +120,27 @@ static const unsigned short windows1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
 };
 
-// The character set a name stands for.
+// The character set a name stands for: letters in either case, '-' and
+// '_' anywhere, a "*language" suffix ignored.
 Charset FindCharset(const char *name, size_t length)
 {
     const char *star = (const char *)memchr(name, '*', length);
     if (star != NULL)
         length = (size_t)(star - name);
     for (const CharsetName &known : charsetNames) {
-        if (strlen(known.name) != length)
-            continue;
+        const char *k = known.name;
         size_t i = 0;
-        while (i < length) {
+        for (; i < length; i++) {
             char c = name[i];
+            if (c == '-' || c == '_')
+                continue;
             if (c >= 'A' && c <= 'Z')
                 c = (char)(c - 'A' + 'a');
-            if (c != known.name[i])
+            if (c != *k)
                 break;
-            i++;
+            k++;
         }
-        if (i == length)
+        if (i == length && *k == 0)
             return known.charset;
     }
     return CHARSET_UNKNOWN;
@@ -131,12 +195,38 @@ void StartDecoder(Decoder *decoder, Charset charset)
     memset(decoder, 0, sizeof *decoder);
     decoder->charset = charset;
     decoder->mode = JIS_ASCII;
+    decoder->littleEndian = charset == CHARSET_UTF16LE || charset == CHARSET_UTF32LE;
+    decoder->orderKnown = charset != CHARSET_UTF16 && charset != CHARSET_UTF32;
 }
 
 // Whether the last byte left a character or escape sequence unfinished.
 int InsideCharacter(const Decoder *decoder)
 {
-    return decoder->heldCount > 0 || decoder->escape;
+    return decoder->heldCount > 0 || decoder->escape || decoder->highSurrogate != 0;
+}
+
+// Whether the next byte belongs to the text rather than to its syntax.
+int InsideCharacterRun(const Decoder *decoder)
+{
+    if (InsideCharacter(decoder))
+        return 1;
+    return decoder->charset == CHARSET_ISO2022JP && (decoder->mode != JIS_ASCII || decoder->shiftOut);
+}
+
+// The value of one base64 character, or -1.
+int Base64Digit(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
 }
 
 // Puts one code page 932 double-byte character, or '?' where the code page
@@ -401,10 +491,196 @@ static void DecodeIso2022Jp(Decoder *decoder, unsigned char byte, WideText *out)
     }
 }
 
+// Puts the character that count bytes stand for in a Windows code page, or
+// '?' where the code page has none, or this machine lacks the code page.
+static void PutCodePageBytes(unsigned codePage, const unsigned char *bytes, int count, WideText *out)
+{
+    if (out->full)
+        return;  // no conversion for text that can no longer show
+    WCHAR units[2];
+    int got = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, (const char *)bytes, count, units, 2);
+    if (got == 1)
+        PutCharacter(out, units[0]);
+    else if (got == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+        PutCharacter(out, 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u));
+    else
+        PutCharacter(out, '?');
+}
+
+// One byte of a single-byte Windows code page.
+static void DecodeCodePageByte(Decoder *decoder, unsigned char byte, WideText *out)
+{
+    if (byte < 0x80)
+        PutCharacter(out, byte);
+    else
+        PutCodePageBytes((unsigned)decoder->charset, &byte, 1, out);
+}
+
+// One byte of GBK, Big5 or Korean (Unified Hangul Code): a lead byte 0x81
+// to 0xFE and the byte after it make one character; the code page judges
+// the pair.
+static void DecodeDoubleByte(Decoder *decoder, unsigned char byte, WideText *out)
+{
+    if (decoder->heldCount > 0) {
+        decoder->heldCount = 0;
+        if (byte >= 0x40 && byte != 0x7F && byte != 0xFF) {
+            unsigned char pair[2] = {decoder->held[0], byte};
+            PutCodePageBytes((unsigned)decoder->charset, pair, 2, out);
+            return;
+        }
+        PutCharacter(out, '?');
+    }
+    if (byte < 0x80)
+        PutCharacter(out, byte);
+    else if (byte <= 0xFE && byte != 0x80)
+        decoder->held[decoder->heldCount++] = byte;
+    else
+        PutCodePageBytes((unsigned)decoder->charset, &byte, 1, out);  // GBK's 0x80 is the euro sign
+}
+
+// One byte of GB18030: one byte, a pair, or four bytes whose second and
+// fourth are digits. A sequence that breaks shows as '?', and the byte that
+// broke it is read again on its own.
+static void DecodeGb18030(Decoder *decoder, unsigned char byte, WideText *out)
+{
+    int n = decoder->heldCount;
+    int digit = byte >= 0x30 && byte <= 0x39;
+    if (n == 0) {
+        if (byte < 0x80)
+            PutCharacter(out, byte);
+        else if (byte >= 0x81 && byte <= 0xFE)
+            decoder->held[decoder->heldCount++] = byte;
+        else
+            PutCharacter(out, '?');
+        return;
+    }
+    if ((n == 1 && digit) || (n == 2 && byte >= 0x81 && byte <= 0xFE)) {
+        decoder->held[decoder->heldCount++] = byte;
+        return;
+    }
+    decoder->heldCount = 0;
+    if ((n == 1 && byte >= 0x40 && byte <= 0xFE && byte != 0x7F) || (n == 3 && digit)) {
+        unsigned char bytes[4] = {decoder->held[0], decoder->held[1], decoder->held[2], byte};
+        if (n == 1)
+            bytes[1] = byte;
+        PutCodePageBytes((unsigned)decoder->charset, bytes, n + 1, out);
+        return;
+    }
+    PutCharacter(out, '?');
+    DecodeGb18030(decoder, byte, out);
+}
+
+// Puts one UTF-16 code unit: a high surrogate waits for its low half, a
+// half without its partner shows as '?', and a byte-order mark inside the
+// text is dropped.
+static void PutUtf16Unit(Decoder *decoder, unsigned unit, WideText *out)
+{
+    if (decoder->highSurrogate != 0) {
+        unsigned high = decoder->highSurrogate;
+        decoder->highSurrogate = 0;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            PutCharacter(out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+            return;
+        }
+        PutCharacter(out, '?');
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF)
+        decoder->highSurrogate = unit;
+    else if (unit != 0xFEFF)
+        PutCharacter(out, unit);
+}
+
+// One byte of UTF-16 or UTF-32. Where the label leaves the order open, a
+// byte-order mark at the start decides, and without one it is big-endian.
+static void DecodeUtfWide(Decoder *decoder, unsigned char byte, WideText *out, int width)
+{
+    if (decoder->heldCount < width - 1) {
+        decoder->held[decoder->heldCount++] = byte;
+        return;
+    }
+    unsigned char b[4] = {decoder->held[0], decoder->held[1], decoder->held[2], byte};
+    b[width - 1] = byte;
+    decoder->heldCount = 0;
+    unsigned value = 0;
+    for (int i = 0; i < width; i++)
+        value = decoder->littleEndian ? value | (unsigned)b[i] << (8 * i) : value << 8 | b[i];
+    if (!decoder->orderKnown) {
+        decoder->orderKnown = 1;
+        unsigned swapped = width == 2 ? 0xFFFE : 0xFFFE0000u;
+        if (value == 0xFEFF)
+            return;
+        if (value == swapped) {
+            decoder->littleEndian = 1;
+            return;
+        }
+    }
+    if (width == 2)
+        PutUtf16Unit(decoder, value, out);
+    else if (value != 0xFEFF)
+        PutCharacter(out, value);
+}
+
+// One byte of UTF-7: ASCII as it stands, and "+" runs of base64 that carry
+// UTF-16 units; "+-" is a plus sign.
+static void DecodeUtf7(Decoder *decoder, unsigned char byte, WideText *out)
+{
+    if (decoder->shifted) {
+        int value = Base64Digit((char)byte);
+        if (value >= 0) {
+            decoder->shifted = 1;
+            decoder->bits = (decoder->bits << 6 | (unsigned)value) & 0x3FFFFF;
+            decoder->bitCount += 6;
+            if (decoder->bitCount >= 16) {
+                decoder->bitCount -= 16;
+                PutUtf16Unit(decoder, (decoder->bits >> decoder->bitCount) & 0xFFFF, out);
+            }
+            return;
+        }
+        int plusSign = decoder->shifted == 2;
+        decoder->shifted = 0;
+        decoder->bits = 0;
+        decoder->bitCount = 0;
+        if (decoder->highSurrogate != 0) {
+            decoder->highSurrogate = 0;
+            PutCharacter(out, '?');
+        }
+        if (byte == '-') {
+            if (plusSign)
+                PutCharacter(out, '+');
+            return;
+        }
+    } else if (byte == '+') {
+        decoder->shifted = 2;
+        return;
+    }
+    PutCharacter(out, byte < 0x80 ? byte : '?');
+}
+
 // Decodes one more byte, putting any finished character into out.
 void DecodeByte(Decoder *decoder, unsigned char byte, WideText *out)
 {
     switch (decoder->charset) {
+    case CHARSET_UTF7:
+        DecodeUtf7(decoder, byte, out);
+        break;
+    case CHARSET_UTF16:
+    case CHARSET_UTF16BE:
+    case CHARSET_UTF16LE:
+        DecodeUtfWide(decoder, byte, out, 2);
+        break;
+    case CHARSET_UTF32:
+    case CHARSET_UTF32BE:
+    case CHARSET_UTF32LE:
+        DecodeUtfWide(decoder, byte, out, 4);
+        break;
+    case CHARSET_GBK:
+    case CHARSET_BIG5:
+    case CHARSET_EUCKR:
+        DecodeDoubleByte(decoder, byte, out);
+        break;
+    case CHARSET_GB18030:
+        DecodeGb18030(decoder, byte, out);
+        break;
     case CHARSET_UTF8:
         DecodeUtf8(decoder, byte, out);
         break;
@@ -418,7 +694,10 @@ void DecodeByte(Decoder *decoder, unsigned char byte, WideText *out)
         DecodeIso2022Jp(decoder, byte, out);
         break;
     default:
-        DecodeSingleByte(decoder, byte, out);
+        if (decoder->charset >= CHARSET_FIRST_CODE_PAGE)
+            DecodeCodePageByte(decoder, byte, out);
+        else
+            DecodeSingleByte(decoder, byte, out);
         break;
     }
 }

@@ -58,27 +58,11 @@ static int ReadEncodedWord(const char *p, size_t length, EncodedWord *word)
     return 1;
 }
 
-// The value of one base64 character, or -1.
-static int Base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 // Whether base64 text holds only its alphabet, then only padding.
 static int IsBase64(const char *text, size_t length)
 {
     size_t i = 0;
-    while (i < length && Base64Value(text[i]) >= 0)
+    while (i < length && Base64Digit(text[i]) >= 0)
         i++;
     while (i < length && text[i] == '=')
         i++;
@@ -105,7 +89,7 @@ static void DecodeWordText(const char *text, const EncodedWord *word, Decoder *d
         unsigned bits = 0;
         int count = 0;
         for (size_t i = 0; i < length && text[i] != '=' && !out->full; i++) {
-            bits = (bits << 6) | (unsigned)Base64Value(text[i]);
+            bits = (bits << 6) | (unsigned)Base64Digit(text[i]);
             count += 6;
             if (count >= 8) {
                 count -= 8;
@@ -153,7 +137,7 @@ static int IsGap(const char *p, size_t length, int phrase)
 static void DecodePlain(const char *p, size_t length, int phrase, Decoder *decoder, WideText *out)
 {
     for (size_t i = 0; i < length && !out->full; i++) {
-        if (phrase && !InsideCharacter(decoder)) {
+        if (phrase && !InsideCharacterRun(decoder)) {
             if (p[i] == '"')
                 continue;
             if (p[i] == '\\' && length - i > 1)
@@ -256,33 +240,36 @@ static int FindField(const char *header, size_t length, const char *name, const 
     return 0;
 }
 
-// Whether the byte begins a code page 932 double-byte character.
-static int IsLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 // Decodes the sender of a From value: the display name of its first
 // address, or that address when it has no name.
 static void DecodeSender(const char *value, size_t length, WideText *out, WCHAR *text, int capacity)
 {
-    // A raw Shift_JIS name may hold quote, backslash or bracket bytes as
-    // second bytes of its characters: step over whole characters.
-    int doubleBytes = RawCharset(value, length) == CHARSET_CP932;
+    // Raw Shift_JIS may hold quote, backslash or bracket bytes as second
+    // bytes of its characters, and raw ISO-2022-JP holds nothing but such
+    // bytes between its escapes: the syntax is looked for only where a
+    // decoder of the raw text stands between characters.
+    Decoder raw;
+    StartDecoder(&raw, RawCharset(value, length));
+    WideText nowhere;
+    StartText(&nowhere, NULL, 0);
     size_t end = length, angle = length, commentStart = length, commentEnd = length;
-    int quoted = 0, depth = 0;
+    int quoted = 0, depth = 0, escaped = 0;
     for (size_t i = 0; i < length; i++) {
         char c = value[i];
-        if (doubleBytes && IsLeadByte((unsigned char)c)) {
-            i++;
+        int inside = InsideCharacterRun(&raw);
+        DecodeByte(&raw, (unsigned char)c, &nowhere);
+        if (escaped) {
+            escaped = 0;
+        } else if (inside || (unsigned char)c >= 0x80 || InsideCharacterRun(&raw)) {
+            continue;
         } else if (quoted) {
             if (c == '\\')
-                i++;
+                escaped = 1;
             else if (c == '"')
                 quoted = 0;
         } else if (depth > 0) {
             if (c == '\\')
-                i++;
+                escaped = 1;
             else if (c == '(')
                 depth++;
             else if (c == ')' && --depth == 0 && commentEnd == length)
