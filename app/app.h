@@ -47,6 +47,7 @@ struct NoticeRequest;
 struct MailSummary;
 void OnNoticeWanted(int number, NoticeRequest *request);
 void OnMailSummary(int number, const MailSummary *summary);
+void NoteCheckEndedForNotice(int number);
 
 // The notice's UTF-16 text (app/notice_text.cpp).
 int CopyWideCut(WCHAR *field, int capacity, const WCHAR *text);

@@ -66,11 +66,21 @@ static int MailboxGotNewMail(int count, const MailboxReport *mailbox)
     return arrived;
 }
 
+// A notice that waited for headers that never came gives the count.
+static void ShowPendingCount(void)
+{
+    if (!noticePending)
+        return;
+    noticePending = 0;
+    ShowCountNotice(pendingCountText);
+}
+
 // After a successful report: a notice once per arrival. With senders and
-// subjects wanted, it waits for the check's summary.
+// subjects wanted, it waits for the check's summary. A later report leaves
+// a waiting notice alone, unless it brings one of its own: then the one
+// that waited shows at once, with the count.
 void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox, int number)
 {
-    noticePending = 0;
     int count;
     if (status == CHECK_NO_MAIL)
         count = 0;
@@ -90,6 +100,7 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
     if (arrived && mailSettings.notifyNewMail == NOTICE_COUNT_ONLY) {
         ShowCountNotice(text);
     } else if (arrived && mailSettings.notifyNewMail == NOTICE_WHO_AND_WHAT) {
+        ShowPendingCount();
         noticePending = 1;
         pendingNumber = number;
         pendingRequest = request;
@@ -106,6 +117,14 @@ void OnNoticeWanted(int number, NoticeRequest *request)
         *request = pendingRequest;
     else
         request->wanted = 0;
+}
+
+// A check's session is over: if its notice still waits, the headers will
+// not come.
+void NoteCheckEndedForNotice(int number)
+{
+    if (number == pendingNumber)
+        ShowPendingCount();
 }
 
 // The check's summary: the notice that waited for it names the newest

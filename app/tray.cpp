@@ -17,10 +17,10 @@ static UINT taskbarCreatedMessage;
 static int checkTimerArmed;
 // The timer that fires first after start-up has not fired yet.
 static int firstTimerDue;
-// One check runs at a time. It ends with its report: the report is the last
-// thing a check tells, and comes by a send that cannot be lost, while the
-// log-out and close behind it change nothing on screen and are bounded by
-// the check's deadline. A start asked meanwhile brings one check after it.
+// One check runs at a time, from its connect until its socket is closed:
+// the report comes before the headers for the notice and the log-out, and a
+// server that locks the mailbox for a session would refuse a second log-in
+// meanwhile. A start asked meanwhile brings one check after the close.
 static int checkRunning;
 static int checkWanted;
 // The number of the check last started, and of the newest report shown.
@@ -141,10 +141,11 @@ static int ReportIsCurrent(int number)
     return 1;
 }
 
-// The running check's report has come: it has ended, and a start asked
-// meanwhile starts the next.
-static void EndCheckRun(HWND hwnd, int number)
+// The running check's session is over: a notice still waiting for its
+// headers gives the count, and a start asked meanwhile starts the next.
+static void OnCheckEnded(HWND hwnd, int number)
 {
+    NoteCheckEndedForNotice(number);
     if (!checkRunning || number != checkNumber)
         return;
     checkRunning = 0;
@@ -194,14 +195,13 @@ static void ShowReport(HWND hwnd, WPARAM status, LPARAM text, const MailboxRepor
         NoteMailboxForIdle(hwnd, mailbox);
 }
 
-// A check run's report: shown unless a newer one is, and the end of the
-// check it came from.
+// A check run's report: shown unless a newer one is. The check goes on
+// until its session is over.
 static void OnCheckResult(HWND hwnd, WPARAM wParam, LPARAM text, const MailboxReport *mailbox)
 {
     int number = HIWORD(wParam);
     if (ReportIsCurrent(number))
         ShowReport(hwnd, LOWORD(wParam), text, mailbox, number);
-    EndCheckRun(hwnd, number);
 }
 
 // An IMAP check's success: its text and mailbox in one record.
@@ -272,6 +272,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_MAILBOXREPORT:
         OnMailboxReport(hwnd, wParam, (const MailboxReport *)lParam);
+        return 0;
+    case WM_CHECKENDED:
+        OnCheckEnded(hwnd, (int)wParam);
         return 0;
     case WM_NOTICEWANTED:
         OnNoticeWanted((int)wParam, (NoticeRequest *)lParam);

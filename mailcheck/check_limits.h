@@ -16,5 +16,11 @@
 // within it; one that trickles a byte at a time is cut off instead of
 // holding the check, and the schedule behind it, for ever.
 #define CHECK_DEADLINE_MS    (3 * CHECK_TIMEOUT_MS)
+// How long the header reads for the notice may take, counted from the
+// report. A server that answers at all gives EXAMINE, SEARCH and FETCH (or
+// UIDL and three TOPs) in well under a second, on a phone's network too;
+// past this the notice gives the count rather than keep the user waiting
+// for a server that went quiet.
+#define HEADER_BUDGET_MS     5000
 
 #endif

@@ -28,6 +28,7 @@ struct CheckRun {
     char command[COMMAND_BUFFER_SIZE];
     char tooltip[TOOLTIP_BUFFER_SIZE];
     char alert[ALERT_TEXT_SIZE];  // the last [ALERT] text, while the window reads it
+    DWORD headerDeadline;  // the session's own deadline while the header reads have a shorter one
     PlainConnection connection;
     ReplyReader reader;
     TlsSession *tls;  // the session under the stream, NULL when plain

@@ -65,6 +65,7 @@ void EndUidScan(UidScan *scan)
     if (scan->digits > 0)
         TakeUid(scan, scan->number);
     scan->digits = SCAN_STOPPED;
+    scan->answered = 1;
 }
 
 // A place in a FETCH response.

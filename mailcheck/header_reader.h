@@ -18,6 +18,7 @@ struct UidScan {
     unsigned int top[SUMMARY_MESSAGES];  // the highest kept, highest first
     int kept;
     int found;  // every UID at least since
+    int answered;  // a SEARCH line has been read whole
     unsigned long long number;
     int digits;  // of the number being read; -1 inside a word that is no number
 };

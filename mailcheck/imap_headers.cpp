@@ -180,7 +180,11 @@ int FetchImapSummary(CheckRun *run, ImapState *imap)
     ImapVerdict verdict = ImapCommand(run, imap, "EXAMINE INBOX", 0);
     if (verdict == VERDICT_OK)
         verdict = SearchNewMail(run, imap, &request, &scan);
-    if (verdict == VERDICT_OK && scan.found == 0) {
+    // A SEARCH answered in a form not asked for (ESEARCH), or not at all,
+    // says nothing of the new mail: the notice gives the count.
+    if (verdict == VERDICT_OK && !scan.answered) {
+        summary.outcome = SUMMARY_FAILED;
+    } else if (verdict == VERDICT_OK && scan.found == 0) {
         summary.outcome = SUMMARY_NONE_NEW;
     } else if (verdict == VERDICT_OK) {
         verdict = FetchHeaders(run, imap, &scan, &summary);

@@ -4,6 +4,10 @@
 
 #include <string.h>
 
+// What is kept of a literal too long for the buffer: its start, far more
+// than the few header fields a check reads.
+#define LITERAL_KEEP_SIZE 4096
+
 // Whether the length bytes at text are word, ASCII letters in either case.
 static int SameWord(const char *text, int length, const char *word)
 {
@@ -122,6 +126,20 @@ static long long LiteralAtLineEnd(const char *lineStart, const char *lineEnd)
     return ReadLiteralHead(&cursor);
 }
 
+// Writes kept into the digits of the literal head "{n}" CR LF that ends
+// before lineEnd, in as many digits as n has (with leading zeros): kept is
+// less than n, so it fits.
+static void RewriteLiteralCount(char *lineEnd, int kept)
+{
+    char *digit = lineEnd - 3;  // the '}'
+    if (digit[-1] == '+')
+        digit--;
+    for (digit--; *digit >= '0' && *digit <= '9'; digit--) {
+        *digit = (char)('0' + kept % 10);
+        kept /= 10;
+    }
+}
+
 // Whether the line before end closes with CR LF, as every IMAP line must.
 static int EndsWithCrLf(const char *start, const char *end)
 {
@@ -192,13 +210,18 @@ ImapReceived ReadImapResponse(ReplyReader *reader, int length, ImapResponse *res
             long long count = LiteralAtLineEnd(start + lineStart, start + length);
             if (count < 0)
                 break;
-            if (count > RECEIVE_BUFFER_SIZE)
-                return IMAP_BROKEN;
+            // A literal too long for the buffer keeps its start, and its
+            // head is made to say so.
+            long long keep = count;
+            if (keep > RECEIVE_BUFFER_SIZE - 1 - length && keep > LITERAL_KEEP_SIZE)
+                keep = LITERAL_KEEP_SIZE;
             int literalStart = length;
-            length = ExtendReply(reader, (int)count);
+            length = ExtendReply(reader, count, (int)keep);
             if (length == 0)
                 return reader->ended ? IMAP_NOTHING : IMAP_BROKEN;
-            lineStart = literalStart + (int)count;
+            if (keep != count)
+                RewriteLiteralCount(reader->buffer + literalStart, (int)keep);
+            lineStart = literalStart + (int)keep;
             if (!EndsWithCrLf(start + lineStart, start + length))
                 return IMAP_BROKEN;
         }

@@ -115,16 +115,34 @@ int ReceiveLinePart(ReplyReader *reader)
 }
 
 // Takes a literal of count bytes, and the line that follows it, into the
-// current reply; returns the reply's new length, or 0 when the stream ended
-// first or the whole would not fit the buffer.
-int ExtendReply(ReplyReader *reader, int count)
+// current reply, keeping only the literal's first keep bytes; returns the
+// reply's new length, or 0 when the stream ended first or what stays would
+// not fit the buffer.
+int ExtendReply(ReplyReader *reader, long long count, int keep)
 {
-    if (reader->skipLine || count < 0 || count > HOLD_LIMIT - reader->replyLength)
+    if (reader->skipLine || keep < 0 || keep > count || keep > HOLD_LIMIT - reader->replyLength)
         return 0;
-    int literalEnd = reader->replyLength + count;
+    int literalEnd = reader->replyLength + keep;
     while (reader->held < literalEnd)
         if (!ReceiveMore(reader))
             return 0;
+    // The bytes past what stays are dropped as they come, so that a literal
+    // of any size passes through the buffer.
+    long long passOver = count - keep;
+    for (;;) {
+        int extra = reader->held - literalEnd;
+        int drop = extra < passOver ? extra : (int)passOver;
+        if (drop > 0) {
+            memmove(reader->buffer + literalEnd, reader->buffer + literalEnd + drop, (size_t)(extra - drop));
+            reader->held -= drop;
+            memset(reader->buffer + reader->held, 0, (size_t)drop);
+            passOver -= drop;
+        }
+        if (passOver == 0)
+            break;
+        if (!ReceiveMore(reader))
+            return 0;
+    }
     // A line feed inside the literal is data, not the end of the line.
     reader->scanned = literalEnd;
     for (;;) {

@@ -39,8 +39,10 @@ int ReceiveReply(ReplyReader *reader);
 int ReceiveLinePart(ReplyReader *reader);
 
 // Adds to the reply just received the count bytes that follow it (an IMAP
-// literal, whatever bytes it holds) and the line after them. Returns the
-// reply's new length, or 0 when they did not all come or would not fit.
-int ExtendReply(ReplyReader *reader, int count);
+// literal, whatever bytes it holds) and the line after them; of the count
+// bytes only the first keep stay, the rest are read and passed over.
+// Returns the reply's new length, or 0 when they did not all come or what
+// stays would not fit.
+int ExtendReply(ReplyReader *reader, long long count, int keep);
 
 #endif

@@ -102,6 +102,7 @@ void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs)
     run->command[0] = 0;
     run->tooltip[0] = 0;
     run->alert[0] = 0;
+    run->headerDeadline = 0;
     run->tls = NULL;
     run->owner = NULL;
 }
@@ -160,6 +161,7 @@ void RunNumberedCheck(HWND window, int number, const MailCredentials *credential
     RunSession(&run, credentials, TalkByProtocol);
     if (!run.reported)
         Report(&run, run.status, run.text);
+    SendMessageA(window, WM_CHECKENDED, (WPARAM)number, 0);
 }
 
 // Runs one whole check, unnumbered, and sends its one report to window.

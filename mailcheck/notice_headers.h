@@ -10,7 +10,8 @@
 
 struct ImapState;
 
-// Asks the window whether its notice waits for a summary; 1 when it does.
+// Asks the window whether its notice waits for a summary; 1 when it does,
+// and then the header reads have a time of their own until SendSummary.
 int SummaryWanted(CheckRun *run, NoticeRequest *request);
 
 // A summary that has listed nothing yet and counts as failed.
@@ -19,7 +20,8 @@ void StartSummary(MailSummary *summary);
 // Decodes one message's raw From and Subject lines into entry slot.
 void DecodeSummaryEntry(MailSummary *summary, int slot, const char *header, size_t length);
 
-// Hands the summary to the window; returns once it has been shown.
+// Hands the summary to the window; returns once it has been shown. The
+// session has its own deadline again, unless the header reads used theirs up.
 void SendSummary(CheckRun *run, const MailSummary *summary);
 
 // IMAP: EXAMINE, UID SEARCH for the new unread messages and UID FETCH of

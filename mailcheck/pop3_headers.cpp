@@ -86,6 +86,9 @@ static void NoteNew(NewMessages *found, int number)
 static int ReadUidListing(CheckRun *run, int count, NewMessages *found)
 {
     int listed = 0;
+    // Below the lowest count, "count - UID_MEMORY" would wrap round.
+    if (count < 0)
+        count = 0;
     for (;;) {
         int length = ReceiveInTime(run);
         if (length == 0)
@@ -132,9 +135,14 @@ static int FindNewMessages(CheckRun *run, int count, const NoticeRequest *reques
         InterlockedExchange(&uidsBusy, 0);
         return read;
     }
+    // From the top down: the cost does not grow with the count.
     int oldCount = request->oldCount < 0 ? 0 : request->oldCount;
-    for (int number = oldCount + 1; number <= count; number++)
-        NoteNew(found, number);
+    if (count > oldCount) {
+        found->count = count - oldCount;
+        found->kept = found->count < SUMMARY_MESSAGES ? found->count : SUMMARY_MESSAGES;
+        for (int i = 0; i < found->kept; i++)
+            found->newest[i] = count - i;
+    }
     return 1;
 }
 

@@ -6,12 +6,22 @@
 
 #include "headers/header_decode.h"
 #include "mailcheck/header_reader.h"
+#include "mailcheck/mailcheck.h"
 
-// Asks the window whether its notice waits for a summary.
+int headerBudgetMs = HEADER_BUDGET_MS;
+
+// Asks the window whether its notice waits for a summary. If it does, the
+// header reads have headerBudgetMs from now, within the session's deadline.
 int SummaryWanted(CheckRun *run, NoticeRequest *request)
 {
     memset(request, 0, sizeof *request);
     SendMessageA(run->window, WM_NOTICEWANTED, (WPARAM)run->number, (LPARAM)request);
+    if (request->wanted) {
+        DWORD budgetEnd = GetTickCount() + (DWORD)headerBudgetMs;
+        run->headerDeadline = run->connection.deadline;
+        if ((int)(budgetEnd - run->connection.deadline) < 0)
+            run->connection.deadline = budgetEnd;
+    }
     return request->wanted;
 }
 
@@ -34,8 +44,12 @@ void DecodeSummaryEntry(MailSummary *summary, int slot, const char *header, size
                       SUMMARY_SUBJECT_SIZE);
 }
 
-// Hands the summary to the window.
+// Hands the summary to the window, and the session its own deadline back
+// for the log-out; not when the header reads ran out of time, since a
+// server still in the middle of an answer cannot be logged out of.
 void SendSummary(CheckRun *run, const MailSummary *summary)
 {
     SendMessageA(run->window, WM_MAILSUMMARY, (WPARAM)run->number, (LPARAM)summary);
+    if (!run->connection.expired)
+        run->connection.deadline = run->headerDeadline;
 }

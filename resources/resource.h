@@ -57,6 +57,9 @@
 // wanted one, the number again and a MailSummary in lParam.
 #define WM_NOTICEWANTED 1040
 #define WM_MAILSUMMARY  1041
+// Sent by a numbered check once its session is over, log-out and close
+// included, after its report: the number in wParam.
+#define WM_CHECKENDED 1042
 // Sent by a check run or the IDLE watch when the server gave an [ALERT]: its
 // text in lParam, UTF-8 without control bytes, at most ALERT_TEXT_SIZE bytes
 // with the NUL.

@@ -316,10 +316,11 @@ unsigned __stdcall StubWatch(void *argument)
 }
 
 // Stands in for a check's thread: waits while checkGate is reset, then
-// reports a failure with its number. Counts the checks started and the most
-// that ran at once; a check has ended once it reports.
+// reports a failure with its number, waits while closeGate is reset (its
+// log-out and close), and tells that it has ended. Counts the checks
+// started and the most that ran at once.
 std::atomic<int> checkStarts, checksRunning, mostChecksRunning, lastCheck;
-HANDLE checkGate;
+HANDLE checkGate, closeGate;
 
 void __cdecl StubCheck(void *argument)
 {
@@ -331,8 +332,10 @@ void __cdecl StubCheck(void *argument)
     while (running > most && !mostChecksRunning.compare_exchange_weak(most, running)) {
     }
     WaitForSingleObject(checkGate, 10000);
-    checksRunning--;
     SendMessageA(start.window, WM_CHECKRESULT, MAKEWPARAM(CHECK_FAILED, start.number), (LPARAM)connectFailedText);
+    WaitForSingleObject(closeGate, 10000);
+    checksRunning--;
+    SendMessageA(start.window, WM_CHECKENDED, (WPARAM)start.number, 0);
 }
 
 // The waits the window arms before a watch's start.
@@ -710,6 +713,7 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     watchStarts = watchStops = 0;
     watchWaits.clear();
     checkGate = CreateEventA(NULL, TRUE, TRUE, NULL);
+    closeGate = CreateEventA(NULL, TRUE, TRUE, NULL);
     checkThreadRoutine = StubCheck;
     checkStarts = mostChecksRunning = 0;
     MailboxReport canIdle = {noMailText, 1, 1, 1};
@@ -742,6 +746,17 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
              // Room for a second check that must not start yet.
              PumpUntil([=] { return checkStarts == before + 2; }, 2 * idleChangeSettleMs);
              SetEvent(checkGate), checksStarted(before + 2);
+         },
+         1, 0, 2, 2},
+        {"a change after a check's report, while it logs out, brings one check after its close",
+         [&] {
+             int before = checkStarts;
+             ResetEvent(closeGate);
+             tell(IDLE_CHANGED), PumpUntil([] { return CountSeen(WM_CHECKRESULT) == 1; }, Patience(2000));
+             tell(IDLE_CHANGED), PumpUntil([] { return CountSeen(WM_STARTCHECK) == 2; }, Patience(2000));
+             // Room for a second check that must not start before the close.
+             PumpUntil([=] { return checkStarts == before + 2; }, 2 * idleChangeSettleMs);
+             SetEvent(closeGate), checksStarted(before + 2);
          },
          1, 0, 2, 2},
         {"an older check's report coming last is dropped",
@@ -796,6 +811,7 @@ TEST_F(Tray, IdleWatchFollowsImapSuccessAndEndsWithSleepNetworkAndExit)
     idleWatchRoutine = IdleWatchThread;
     checkThreadRoutine = NumberedCheckThread;
     CloseHandle(checkGate);
+    CloseHandle(closeGate);
 }
 
 TEST_F(Tray, NoticeOnlyWhenNewMailArrived)
@@ -852,17 +868,26 @@ TEST_F(Tray, NoticeNamesTheNewestMessagesOrFallsBackToTheCount)
     // The emoji stands on the cut of an 84-unit line: it goes whole.
     const std::string longSubject = std::string(78, 'a') + smile + std::string(40, 'b');
     const std::string cutLine = "s" + dash + std::string(78, 'a') + u8"\u2026";
+    // What comes between the check's question and its summary.
+    enum Between { NOTHING, LATER_REPORT, CHECK_ENDED_INSTEAD };
     struct Case {
         int notify;
         SummaryOutcome outcome;
         int newCount;
         std::vector<std::pair<std::string, std::string>> messages;  // sender, subject
         std::string notice;  // title "|" text, UTF-8; empty: none
+        Between between = NOTHING;
     } cases[] = {
         {1, SUMMARY_LISTED, 2, {{yamada, meeting}, {"bob@example.com", "Hello " + smile}},
          count + "|" + yamada + dash + meeting + "\nbob@example.com" + dash + "Hello " + smile},
         {1, SUMMARY_LISTED, 8, {{"a", "1"}, {"b", "2"}, {"", "3"}},
          count + "|a" + dash + "1\nb" + dash + "2\n3\n" + u8"\u4ed6 5 \u901a"},  // 他 5 通
+        {1, SUMMARY_LISTED, 4, {{"a", "1"}, {"b", "2"}, {"c", "3"}},
+         count + "|a" + dash + "1\nb" + dash + "2\nc" + dash + "3\n" + u8"\u4ed6 1 \u901a"},
+        // A report of the same count meanwhile leaves the notice to its check.
+        {1, SUMMARY_LISTED, 1, {{"a", "1"}}, count + "|a" + dash + "1", LATER_REPORT},
+        // The check's session ended (its header reads ran out of time) first.
+        {1, SUMMARY_LISTED, 1, {{"a", "1"}}, "Tolvaran|" + Cp932ToUtf8(newMailText), CHECK_ENDED_INSTEAD},
         {1, SUMMARY_LISTED, 3, {{"s", longSubject}, {"s", longSubject}, {"s", longSubject}},
          count + "|" + cutLine + "\n" + cutLine + "\n" + cutLine},
         {1, SUMMARY_FAILED, 0, {}, "Tolvaran|" + Cp932ToUtf8(newMailText)},
@@ -881,6 +906,10 @@ TEST_F(Tray, NoticeNamesTheNewestMessagesOrFallsBackToTheCount)
         SendMessageA(window, WM_NOTICEWANTED, 0, (LPARAM)&request);
         EXPECT_EQ(std::make_tuple(request.wanted, request.firstCheck, request.oldCount),
                   std::make_tuple(c.notify == 1 ? 1 : 0, 0, 0));
+        if (c.between == LATER_REPORT)
+            Report(CHECK_NEW_MAIL, newMailText);
+        if (c.between == CHECK_ENDED_INSTEAD)
+            SendMessageA(window, WM_CHECKENDED, 0, 0);
         MailSummary summary = {};
         summary.outcome = c.outcome;
         summary.newCount = c.newCount;

@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } else if (which == 1) {
             long count = LiteralAtEnd(reader.buffer, length);
             if (count >= 0) {
-                length = ExtendReply(&reader, (int)count);
+                // An even count keeps half the literal and passes over the rest.
+                length = ExtendReply(&reader, count, (int)(count % 2 ? count : count / 2));
                 if (length == 0)
                     break;
             }

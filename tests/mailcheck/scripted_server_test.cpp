@@ -509,6 +509,59 @@ std::vector<Row> Rows()
         add(row);
     }
 
+    {
+        // A subject of 10,000 encoded-words (170 KB) in one literal: its
+        // start is kept and decoded, the rest passed over, and the other
+        // message is named as usual.
+        std::string huge = "From: Big <big@example.jp>\r\nSubject:";
+        for (int i = 0; i < 10000; i++)
+            huge += " =?UTF-8?B?44GC?=";  // あ
+        huge += "\r\n\r\n";
+        std::string a126;
+        for (int i = 0; i < 126; i++)
+            a126 += u8"\u3042";
+        Row row = MakeImap("a header literal larger than the buffer",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
+                                ImapNotice(2, status3,
+                                           {Expect("A4 UID SEARCH UID 10:* UNSEEN\r\n"),
+                                            Send("* SEARCH 10 11\r\nA4 OK done\r\n"),
+                                            Expect("A5 UID FETCH 11,10" + fetchItem),
+                                            Send(Fetched(2, 11, huge) + Fetched(1, 10, "Subject: x\r\n\r\n") +
+                                                 "A5 OK\r\n")})),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 0, 10, 0};
+        row.summary = "new=2 Big / " + a126 + u8"\u2026 |  / x";
+        add(row);
+    }
+    {
+        // ESEARCH, never asked for, tells nothing the reader can use: the
+        // notice gives the count.
+        Row row = MakeImap("an ESEARCH answer",
+                           Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
+                                ImapNotice(2, status3,
+                                           {Expect("A4 UID SEARCH UID 10:* UNSEEN\r\n"),
+                                            Send("* ESEARCH (TAG \"A4\") UID MAX 13 COUNT 3\r\nA4 OK done\r\n")})),
+                           CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 0, 10, 0};
+        row.summary = "failed";
+        add(row);
+    }
+    {
+        // Quiet after EXAMINE: the header reads have their own few seconds,
+        // then the notice gives the count and the session closes, with no
+        // LOGOUT into the middle of an answer.
+        auto script = Join({Send(ImapGreeting("")), Expect("A1 LOGIN \"alice\" \"secret\"\r\n"), Send(loggedIn)},
+                           ImapNotice(2, status3, {Expect("A4 UID SEARCH UID 10:* UNSEEN\r\n")}));
+        script.resize(script.size() - 2);
+        Row row = MakeImap("quiet while the headers are read", script, CHECK_NEW_MAIL, NewMail("3"),
+                           REPORT_BEFORE_QUIT, "validity=7 next=12 idle=0");
+        row.notice = {1, 0, 10, 0};
+        row.summary = "failed";
+        row.timeoutMs = 20000;
+        row.deadlineMs = 60000;
+        add(row);
+    }
+
     // The IDLE watch: log-in and EXAMINE as a check logs in, then IDLE.
     {
         auto watch = [&](const std::string &name, std::vector<ServerAction> idling, const std::string &events) {
@@ -572,6 +625,21 @@ std::vector<Row> Rows()
         Row row = Make("POP3 without TOP", script, CHECK_NEW_MAIL, NewMail("3"), REPORT_BEFORE_QUIT);
         row.notice = {1, 0, 0, 0};
         row.summary = "failed";
+        add(row);
+    }
+    {
+        // No UIDL and a count past INT_MAX: the newest are taken from the
+        // top, whatever the count.
+        auto script = Session("+OK 99999999999 1\r\n");
+        script.insert(script.end() - 2,
+                      {Expect("UIDL\r\n"), Send("-ERR unknown command\r\n"), Expect("TOP 2147483647 0\r\n"),
+                       Send("+OK\r\nSubject: c\r\n\r\n.\r\n"), Expect("TOP 2147483646 0\r\n"),
+                       Send("+OK\r\nSubject: b\r\n\r\n.\r\n"), Expect("TOP 2147483645 0\r\n"),
+                       Send("+OK\r\nSubject: a\r\n\r\n.\r\n")});
+        Row row = Make("POP3 without UIDL and a huge count", script, CHECK_NEW_MAIL, NewMail("2147483647"),
+                       REPORT_BEFORE_QUIT);
+        row.notice = {1, 0, 0, 0};
+        row.summary = "new=2147483647  / c |  / b |  / a";
         add(row);
     }
 
@@ -663,6 +731,8 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
     // The watch renews IDLE after 5 s: long enough for every row that does
     // not wait for it.
     idleRefreshMs = Patience(5000);
+    // Long enough for every row's headers but the one that waits it out.
+    headerBudgetMs = Patience(3000);
     std::vector<Row> rows = Rows();
     ASSERT_GE(rows.size(), 25u);
     ASSERT_LE(rows.size(), 80u);  // 127.0.0.10 .. 127.0.0.89
