@@ -62,8 +62,9 @@ extern DWORD networkCheckGapMs;
 void NoteReportForRecovery(WPARAM status, const char *text);
 void OnResume(HWND hwnd);
 void OnSuspend(HWND hwnd);
-void OnNetworkChanged(HWND hwnd);
-int OnRecoveryTimer(HWND hwnd, UINT_PTR timer);
+// timedCheckComing: whether the schedule's timer is counting down.
+void OnNetworkChanged(HWND hwnd, int timedCheckComing);
+int OnRecoveryTimer(HWND hwnd, UINT_PTR timer, int timedCheckComing);
 void StopRecoveryTimers(HWND hwnd);
 
 // The watch on the network (app/network_watch.cpp).
@@ -86,7 +87,7 @@ void OnSettingsChangedForIdle(HWND hwnd);
 
 // Icons at the sizes of the system's DPI (app/tray_image.cpp).
 HICON LoadIconAtSize(HINSTANCE instance, int id, int size);
-HICON LoadTrayImage(int iconId);
+HICON LoadTrayImage(HINSTANCE instance, int iconId);
 int TrayImageId(void);
 
 // The tray menu and the double-click launch (app/tray_menu.cpp).

@@ -5,8 +5,8 @@
 
 #include <process.h>
 
-#include "mailcheck/imap_idle.h"
-#include "mailcheck/mailcheck.h"
+#include "checkrun/check_messages.h"
+#include "imap/imap_idle.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 

@@ -5,9 +5,9 @@
 
 #include <stdlib.h>
 
-#include "mailcheck/check_limits.h"
-#include "mailcheck/mail_summary.h"
-#include "mailcheck/mailcheck.h"
+#include "checkrun/check_limits.h"
+#include "checkrun/check_messages.h"
+#include "notice/mail_summary.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 

@@ -4,7 +4,7 @@
 
 #include <wchar.h>
 
-#include "mailcheck/mail_summary.h"
+#include "notice/mail_summary.h"
 
 // U+2014 EM DASH between sender and subject, with a space either side.
 static const WCHAR senderSubjectGap[] = L" \x2014 ";

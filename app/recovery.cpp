@@ -5,7 +5,8 @@
 
 #include <string.h>
 
-#include "mailcheck/check_texts.h"
+#include "checkrun/check_messages.h"
+#include "checkrun/check_texts.h"
 #include "resources/resource.h"
 
 // Long enough for a wired or Wi-Fi link to come back after a resume; a
@@ -74,27 +75,27 @@ void OnSuspend(HWND hwnd)
 
 // Whether a network change should bring a check: a curable failure and no
 // timed or resume check already coming, or an IDLE watch to bring back.
-static int NetworkCheckWanted(void)
+static int NetworkCheckWanted(int timedCheckComing)
 {
-    return watchLostToNetwork || (networkMayCure && !CheckTimerArmed() && !resumeCheckPending);
+    return watchLostToNetwork || (networkMayCure && !timedCheckComing && !resumeCheckPending);
 }
 
 // A change of addresses or interfaces: ends the IDLE watch, or the wait
 // for its start, and (re)starts the wait for the burst's end.
-void OnNetworkChanged(HWND hwnd)
+void OnNetworkChanged(HWND hwnd, int timedCheckComing)
 {
     if (StopIdleWatch(hwnd, 0))
         watchLostToNetwork = 1;
-    if (NetworkCheckWanted())
+    if (NetworkCheckWanted(timedCheckComing))
         SetTimer(hwnd, ID_NETWORK_TIMER, networkSettleMs, NULL);
 }
 
 // The burst is over: checks, unless one from this cause came too recently,
 // in which case the wait goes on until the gap has passed.
-static void OnNetworkSettled(HWND hwnd)
+static void OnNetworkSettled(HWND hwnd, int timedCheckComing)
 {
     KillTimer(hwnd, ID_NETWORK_TIMER);
-    if (!NetworkCheckWanted())
+    if (!NetworkCheckWanted(timedCheckComing))
         return;
     DWORD now = GetTickCount();
     if (networkChecked && now - lastNetworkCheckTick < networkCheckGapMs) {
@@ -108,7 +109,7 @@ static void OnNetworkSettled(HWND hwnd)
 }
 
 // The timers of this file; returns 0 for any other.
-int OnRecoveryTimer(HWND hwnd, UINT_PTR timer)
+int OnRecoveryTimer(HWND hwnd, UINT_PTR timer, int timedCheckComing)
 {
     if (timer == ID_RESUME_TIMER) {
         KillTimer(hwnd, ID_RESUME_TIMER);
@@ -117,7 +118,7 @@ int OnRecoveryTimer(HWND hwnd, UINT_PTR timer)
         return 1;
     }
     if (timer == ID_NETWORK_TIMER) {
-        OnNetworkSettled(hwnd);
+        OnNetworkSettled(hwnd, timedCheckComing);
         return 1;
     }
     return 0;

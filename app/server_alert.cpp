@@ -5,8 +5,7 @@
 
 #include <string.h>
 
-#include "mailcheck/check_limits.h"
-#include "resources/resource.h"
+#include "checkrun/check_limits.h"
 
 // The texts shown so far; when all are taken the oldest makes room.
 #define REMEMBERED_ALERTS 8

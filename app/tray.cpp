@@ -5,7 +5,8 @@
 #include <process.h>
 #include <string.h>
 
-#include "mailcheck/check_texts.h"
+#include "checkrun/check_messages.h"
+#include "checkrun/check_texts.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -91,7 +92,7 @@ static void OnCheckTimer(HWND hwnd)
 // or the schedule's.
 static void OnTimer(HWND hwnd, UINT_PTR timer)
 {
-    if (!OnRecoveryTimer(hwnd, timer) && !OnIdleTimer(hwnd, timer))
+    if (!OnRecoveryTimer(hwnd, timer, checkTimerArmed) && !OnIdleTimer(hwnd, timer))
         OnCheckTimer(hwnd);
 }
 
@@ -289,7 +290,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         ShowServerAlert((const char *)lParam);
         return 0;
     case WM_NETWORKCHANGED:
-        OnNetworkChanged(hwnd);
+        OnNetworkChanged(hwnd, checkTimerArmed);
         return 0;
     case WM_POWERBROADCAST:
         return OnPowerBroadcast(hwnd, wParam);

@@ -27,7 +27,7 @@ void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
     data->uID = TRAY_ICON_UID;
     data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data->uCallbackMessage = WM_TRAYNOTIFY;
-    data->hIcon = LoadTrayImage(IDI_APP);
+    data->hIcon = LoadTrayImage(hInstance, IDI_APP);
     CopyTextCut(data->szTip, TRAY_TIP_SIZE, initialTip);
     Shell_NotifyIconA(NIM_ADD, data);
 }
@@ -35,7 +35,7 @@ void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
 // Puts the icon resource iconId into the record (shown by the next update).
 void SetTrayIcon(int iconId)
 {
-    trayData.hIcon = LoadTrayImage(iconId);
+    trayData.hIcon = LoadTrayImage(hInstance, iconId);
 }
 
 // Copies text into the record's tooltip, cut whole-character at 63 bytes.
@@ -54,7 +54,7 @@ void UpdateTrayIcon(void)
 // restart; the image is loaded afresh, as the scale may have changed too.
 void RestoreTrayIcon(void)
 {
-    trayData.hIcon = LoadTrayImage(TrayImageId());
+    trayData.hIcon = LoadTrayImage(hInstance, TrayImageId());
     Shell_NotifyIconA(NIM_ADD, &trayData);
 }
 

@@ -17,10 +17,10 @@ HICON LoadIconAtSize(HINSTANCE instance, int id, int size)
 // Loads icon resource iconId afresh at the small-icon size of the system's
 // DPI (16, 20, 24 or 32 px at 100, 125, 150 or 200 %) and destroys the tray
 // image loaded before it.
-HICON LoadTrayImage(int iconId)
+HICON LoadTrayImage(HINSTANCE instance, int iconId)
 {
     int size = GetSystemMetrics(SM_CXSMICON);
-    HICON fresh = LoadIconAtSize(hInstance, iconId, size);
+    HICON fresh = LoadIconAtSize(instance, iconId, size);
     if (trayImage != NULL)
         DestroyIcon(trayImage);
     trayImage = fresh;

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "checkrun/check_limits.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 

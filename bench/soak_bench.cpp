@@ -14,6 +14,8 @@
 #include <string.h>
 
 #include "bench/process_counts.h"
+#include "checkrun/check_limits.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 

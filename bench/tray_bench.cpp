@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/process_counts.h"
+#include "checkrun/check_messages.h"
 #include "resources/resource.h"
 
 static HWND FindTolvaran()

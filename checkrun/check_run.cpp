@@ -1,10 +1,10 @@
 // The steps every exchange of a check run shares: its one report, the
 // command buffer, and replies bounded by the time-out and the deadline.
-#include "mailcheck/check_run.h"
+#include "checkrun/check_run.h"
 
 #include <string.h>
 
-#include "mailcheck/check_texts.h"
+#include "checkrun/check_texts.h"
 
 // Hands the outcome to the main window; returns once it has been shown.
 void Report(CheckRun *run, CheckStatus status, const char *text)

@@ -7,11 +7,11 @@
 
 #include <stddef.h>
 
-#include "mailcheck/check_limits.h"
-#include "mailcheck/plain_stream.h"
-#include "mailcheck/line_reader.h"
-#include "mailcheck/server_address.h"
-#include "resources/resource.h"
+#include "checkrun/check_limits.h"
+#include "transport/plain_stream.h"
+#include "transport/line_reader.h"
+#include "transport/server_address.h"
+#include "checkrun/check_messages.h"
 
 struct TlsSession;
 
@@ -35,16 +35,6 @@ struct CheckRun {
     void *owner;      // what runs the session, when it is not a check
 };
 
-typedef void (*TalkFunction)(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials);
-
-// Prepares run for its session, reporting to window.
-void StartCheckRun(CheckRun *run, HWND window, int timeoutMs, int deadlineMs);
-
-// Starts Windows Sockets, looks the server up, connects, starts TLS where
-// the address asks for it and runs talk over the stream; closes and
-// releases everything again. A failure before talk is kept in run.
-void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction talk);
-
 // Hands the outcome to the main window; returns once it has been shown.
 void Report(CheckRun *run, CheckStatus status, const char *text);
 
@@ -67,9 +57,5 @@ int ReceiveInTime(CheckRun *run);
 // Puts the text of the count of new messages into the tooltip buffer and
 // reports it, or " 新着メールはありません " when there are none.
 void ReportCount(CheckRun *run, int count);
-
-// The exchanges, each on a connected stream bound to run->reader.
-void TalkPop3(CheckRun *run, const MailCredentials *credentials);
-void TalkImap(CheckRun *run, const MailCredentials *credentials);
 
 #endif

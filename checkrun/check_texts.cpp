@@ -1,6 +1,6 @@
 // The tooltip texts of a check run: code page 932 bytes, a single-byte space
 // at both ends of each.
-#include "mailcheck/check_texts.h"
+#include "checkrun/check_texts.h"
 
 #include <string.h>
 

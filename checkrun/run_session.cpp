@@ -1,16 +1,16 @@
-// One mailbox check: look up the server, connect, start TLS where the
-// address asks for it, and run the POP3 or IMAP exchange over the stream.
-#include "mailcheck/mailcheck.h"
+// One session with a mail server: look up the server, connect, start TLS
+// where the address asks for it, and run an exchange over the stream; the
+// check and the IDLE watch each bring their own exchange.
+#include "checkrun/run_session.h"
 
 #include <winsock.h>
 
 #include <string.h>
 
-#include "mailcheck/check_run.h"
-#include "mailcheck/check_texts.h"
-#include "mailcheck/server_address.h"
-#include "mailcheck/socket_wait.h"
-#include "mailcheck/tls_session.h"
+#include "checkrun/check_texts.h"
+#include "transport/server_address.h"
+#include "transport/socket_wait.h"
+#include "transport/tls_session.h"
 
 // Connects to address; a run with a stop event ends the wait when it is set.
 static int Connect(CheckRun *run, SOCKET connection, const sockaddr_in *address)
@@ -140,52 +140,4 @@ void RunSession(CheckRun *run, const MailCredentials *credentials, TalkFunction 
     if (started)
         WSACleanup();
     SecureZeroMemory(run->command, sizeof run->command);
-}
-
-// The exchange the address names.
-static void TalkByProtocol(CheckRun *run, const ServerAddress *server, const MailCredentials *credentials)
-{
-    if (server->protocol == PROTOCOL_IMAP)
-        TalkImap(run, credentials);
-    else
-        TalkPop3(run, credentials);
-}
-
-// Runs one whole check numbered number and sends its one report to window.
-void RunNumberedCheck(HWND window, int number, const MailCredentials *credentials, int timeoutMs,
-                      int deadlineMs)
-{
-    CheckRun run;
-    StartCheckRun(&run, window, timeoutMs, deadlineMs);
-    run.number = number;
-    RunSession(&run, credentials, TalkByProtocol);
-    if (!run.reported)
-        Report(&run, run.status, run.text);
-    SendMessageA(window, WM_CHECKENDED, (WPARAM)number, 0);
-}
-
-// Runs one whole check, unnumbered, and sends its one report to window.
-void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs, int deadlineMs)
-{
-    RunNumberedCheck(window, 0, credentials, timeoutMs, deadlineMs);
-}
-
-// Thread routine: checks with a copy of the settings taken under their lock.
-void __cdecl MailCheckThread(void *hwnd)
-{
-    MailCredentials credentials;
-    CopyCredentials(&credentials);
-    RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
-    SecureZeroMemory(&credentials, sizeof credentials);
-}
-
-// Thread routine: the window's numbered check.
-void __cdecl NumberedCheckThread(void *argument)
-{
-    CheckStart start = *(CheckStart *)argument;
-    HeapFree(GetProcessHeap(), 0, argument);
-    MailCredentials credentials;
-    CopyCredentials(&credentials);
-    RunNumberedCheck(start.window, start.number, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
-    SecureZeroMemory(&credentials, sizeof credentials);
 }

@@ -3,9 +3,10 @@
 // BODY.PEEK, so that nothing the user has not read is marked as read.
 #include <string.h>
 
-#include "mailcheck/header_reader.h"
-#include "mailcheck/imap_session.h"
-#include "mailcheck/notice_headers.h"
+#include "imap/imap_headers.h"
+
+#include "notice/header_reader.h"
+#include "notice/summary_exchange.h"
 
 // "UID FETCH" and its item, around the UIDs.
 #define FETCH_ITEM " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])"

@@ -1,13 +1,14 @@
 // The IDLE watch: log in, EXAMINE INBOX, IDLE; a change posts a message to
 // the main window, and DONE with a new IDLE keeps the connection alive.
-#include "mailcheck/imap_idle.h"
+#include "imap/imap_idle.h"
 
 #include <string.h>
 
-#include "mailcheck/imap_session.h"
-#include "mailcheck/socket_wait.h"
-#include "mailcheck/tls_session.h"
-#include "resources/resource.h"
+#include "checkrun/check_messages.h"
+#include "checkrun/run_session.h"
+#include "imap/imap_session.h"
+#include "transport/socket_wait.h"
+#include "transport/tls_session.h"
 
 DWORD idleRefreshMs = 9 * 60000;
 // TCP keep-alive: a probe after a minute of silence, then every 10 s, so a

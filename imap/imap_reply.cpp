@@ -1,6 +1,6 @@
 // IMAP responses: one whole response at a time, its literals taken in by
 // their byte counts, and a reader of the few parts a check needs.
-#include "mailcheck/imap_reply.h"
+#include "imap/imap_reply.h"
 
 #include <string.h>
 

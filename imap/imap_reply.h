@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "mailcheck/line_reader.h"
+#include "transport/line_reader.h"
 
 enum ImapKind {
     IMAP_UNTAGGED,     // "* ..."

@@ -3,8 +3,8 @@
 #ifndef TOLVARAN_IMAP_SESSION_H
 #define TOLVARAN_IMAP_SESSION_H
 
-#include "mailcheck/check_run.h"
-#include "mailcheck/imap_reply.h"
+#include "checkrun/check_run.h"
+#include "imap/imap_reply.h"
 
 // How a command ended.
 enum ImapVerdict {

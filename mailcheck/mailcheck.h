@@ -4,19 +4,7 @@
 
 #include <windows.h>
 
-#include "mailcheck/check_limits.h"
-#include "mailcheck/stat_count.h"
 #include "settings/settings.h"
-
-
-// What a successful IMAP check reports with WM_MAILBOXREPORT, beside its
-// CheckStatus: the text, and what tells new arrivals from old mail.
-struct MailboxReport {
-    const char *text;
-    DWORD uidValidity;  // UIDVALIDITY of INBOX: a change renumbers it
-    DWORD uidNext;      // UIDNEXT: it grows with every arrival
-    int canIdle;        // the server offers IDLE
-};
 
 // What a numbered check's thread starts with; allocated by the starter with
 // HeapAlloc on the process heap and freed by the thread.
@@ -24,10 +12,6 @@ struct CheckStart {
     HWND window;
     int number;  // 1 to 65535: each report carries it back
 };
-
-// How long the header reads for the notice may take from the report;
-// HEADER_BUDGET_MS, a variable so that the tests can shorten it.
-extern int headerBudgetMs;
 
 // Thread routine started with _beginthread: a check whose reports carry
 // the number in its CheckStart.

@@ -1,6 +1,6 @@
 // The readers behind the headers of the newest messages. Every one of them
 // takes bytes from strangers: each step is bounded by the bytes it was given.
-#include "mailcheck/header_reader.h"
+#include "notice/header_reader.h"
 
 #include <string.h>
 

@@ -6,7 +6,7 @@
 
 #include <stddef.h>
 
-#include "mailcheck/check_limits.h"
+#include "checkrun/check_limits.h"
 
 // Header bytes kept of one message: From and Subject fit in far less.
 #define HEADER_KEEP_SIZE 4096

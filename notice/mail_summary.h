@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "mailcheck/check_limits.h"
+#include "checkrun/check_limits.h"
 
 // The UTF-16 units (with the NUL) kept of each message's sender and subject.
 #define SUMMARY_SENDER_SIZE   64

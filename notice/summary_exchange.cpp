@@ -1,12 +1,11 @@
 // The summary of the newest new messages: asked for by the window, decoded
 // here on the check's thread, and handed back in one message.
-#include "mailcheck/notice_headers.h"
+#include "notice/summary_exchange.h"
 
 #include <string.h>
 
 #include "headers/header_decode.h"
-#include "mailcheck/header_reader.h"
-#include "mailcheck/mailcheck.h"
+#include "notice/header_reader.h"
 
 int headerBudgetMs = HEADER_BUDGET_MS;
 

@@ -1,14 +1,17 @@
-// The headers of the newest new messages, fetched for the notice after a
-// successful report and before the log-out, without changing the mailbox.
-#ifndef TOLVARAN_NOTICE_HEADERS_H
-#define TOLVARAN_NOTICE_HEADERS_H
+// The exchange with the window over the headers of the newest new
+// messages, which a check reads for the notice after a successful report
+// and before the log-out, without changing the mailbox.
+#ifndef TOLVARAN_SUMMARY_EXCHANGE_H
+#define TOLVARAN_SUMMARY_EXCHANGE_H
 
 #include <stddef.h>
 
-#include "mailcheck/check_run.h"
-#include "mailcheck/mail_summary.h"
+#include "checkrun/check_run.h"
+#include "notice/mail_summary.h"
 
-struct ImapState;
+// How long the header reads may take from the report: HEADER_BUDGET_MS,
+// a variable so that the tests can shorten it.
+extern int headerBudgetMs;
 
 // Asks the window whether its notice waits for a summary; 1 when it does,
 // and then the header reads have a time of their own until SendSummary.
@@ -23,14 +26,5 @@ void DecodeSummaryEntry(MailSummary *summary, int slot, const char *header, size
 // Hands the summary to the window; returns once it has been shown. The
 // session has its own deadline again, unless the header reads used theirs up.
 void SendSummary(CheckRun *run, const MailSummary *summary);
-
-// IMAP: EXAMINE, UID SEARCH for the new unread messages and UID FETCH of
-// their headers with BODY.PEEK, when the window wants them. Returns 0 when
-// the server no longer listens (no LOGOUT then).
-int FetchImapSummary(CheckRun *run, ImapState *imap);
-
-// POP3: UIDL (or the count) for the new messages and TOP n 0 for the newest
-// of them, when the window wants them; count is STAT's.
-void FetchPop3Summary(CheckRun *run, int count);
 
 #endif

@@ -1,11 +1,13 @@
 // The POP3 side of the notice's headers: UIDL tells the new messages from
 // those of the last check, and TOP n 0 gives the header of the newest ones.
 // Nothing is retrieved or deleted.
+#include "pop3/pop3_headers.h"
+
 #include <stdlib.h>
 #include <string.h>
 
-#include "mailcheck/header_reader.h"
-#include "mailcheck/notice_headers.h"
+#include "notice/header_reader.h"
+#include "notice/summary_exchange.h"
 
 // The UIDs remembered from one check to the next, as hashes: those of the
 // highest-numbered messages, where new mail lands.

@@ -1,10 +1,11 @@
 // The POP3 exchange: USER, PASS, STAT, the report of the count, QUIT.
+#include "pop3/pop3_session.h"
+
 #include <string.h>
 
-#include "mailcheck/check_run.h"
-#include "mailcheck/check_texts.h"
-#include "mailcheck/notice_headers.h"
-#include "mailcheck/stat_count.h"
+#include "checkrun/check_texts.h"
+#include "pop3/pop3_headers.h"
+#include "pop3/stat_count.h"
 
 // What one exchange of command and reply came to.
 enum ReplyVerdict {

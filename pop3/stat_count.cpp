@@ -1,5 +1,5 @@
 // The message count in a positive STAT reply.
-#include "mailcheck/stat_count.h"
+#include "pop3/stat_count.h"
 
 #include <limits.h>
 #include <string.h>

@@ -1,7 +1,7 @@
 // Server replies one line at a time, for POP3 and IMAP alike: a line split
 // over several segments is joined, and bytes that arrive ahead of their turn
 // wait for the next receive.
-#include "mailcheck/line_reader.h"
+#include "transport/line_reader.h"
 
 #include <string.h>
 

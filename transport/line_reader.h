@@ -3,7 +3,7 @@
 #ifndef TOLVARAN_LINE_READER_H
 #define TOLVARAN_LINE_READER_H
 
-#include "mailcheck/byte_stream.h"
+#include "transport/byte_stream.h"
 
 #define RECEIVE_BUFFER_SIZE 51200
 

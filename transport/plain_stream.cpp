@@ -1,8 +1,8 @@
 // A connected socket's receives, each bounded by the time-out and by the
 // session's deadline, and the plain byte stream over it.
-#include "mailcheck/plain_stream.h"
+#include "transport/plain_stream.h"
 
-#include "mailcheck/socket_wait.h"
+#include "transport/socket_wait.h"
 
 // Milliseconds left until the deadline; 0 or less once it has passed.
 static int TimeLeft(const PlainConnection *connection)

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <winsock.h>
 
-#include "mailcheck/byte_stream.h"
+#include "transport/byte_stream.h"
 
 struct PlainConnection {
     SOCKET socket;

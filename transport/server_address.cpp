@@ -1,6 +1,6 @@
 // The server field as an address. A field without ':' is a host name as it
 // always was; the other forms could never have been looked up before.
-#include "mailcheck/server_address.h"
+#include "transport/server_address.h"
 
 #include <string.h>
 

@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <mstcpip.h>
 
-#include "mailcheck/socket_wait.h"
+#include "transport/socket_wait.h"
 
 // Turns on TCP keep-alive with the given times.
 int SetKeepAlive(UINT_PTR socket, ULONG idleMs, ULONG intervalMs)

@@ -2,7 +2,7 @@
 // Both are needed: Wine's SSL policy passes a partial chain, so only the
 // chain's own status catches a leaf from an unknown CA.
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
-#include "mailcheck/tls_session.h"
+#include "transport/tls_session.h"
 
 #include <schannel.h>
 #include <wincrypt.h>

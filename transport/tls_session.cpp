@@ -1,6 +1,6 @@
 // Starting and ending a TLS client session with Schannel: credentials, the
 // handshake loop, and close_notify at the end.
-#include "mailcheck/tls_session.h"
+#include "transport/tls_session.h"
 
 // SCH_CREDENTIALS, the only way to ask Schannel for TLS 1.3.
 #define SCHANNEL_USE_BLACKLISTS

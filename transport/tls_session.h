@@ -7,9 +7,9 @@
 #define SECURITY_WIN32
 #include <security.h>
 
-#include "mailcheck/byte_stream.h"
-#include "mailcheck/plain_stream.h"
-#include "mailcheck/server_address.h"
+#include "transport/byte_stream.h"
+#include "transport/plain_stream.h"
+#include "transport/server_address.h"
 #include "settings/settings.h"
 
 // Room for two records of the largest size TLS allows, with their headers:

@@ -1,6 +1,6 @@
 // The plaintext of a TLS session as a byte stream: records decrypted as the
 // reader asks for bytes, command lines encrypted as they are sent.
-#include "mailcheck/tls_session.h"
+#include "transport/tls_session.h"
 
 #include <string.h>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "checkrun/check_messages.h"
 #include "resources/resource.h"
 #include "test_support.h"
 

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "app/app.h"
-#include "mailcheck/check_texts.h"
-#include "mailcheck/imap_idle.h"
+#include "checkrun/check_texts.h"
+#include "imap/imap_idle.h"
 #include "mailcheck/import_hook.h"
-#include "mailcheck/mail_summary.h"
+#include "notice/mail_summary.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "settings/settings.h"

@@ -22,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "checkrun/check_messages.h"
 #include "resources/resource.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "checkrun/check_messages.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"

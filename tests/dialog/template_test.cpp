@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "checkrun/check_messages.h"
 #include "resources/resource.h"
 
 namespace {

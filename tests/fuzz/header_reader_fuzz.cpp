@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "mailcheck/header_reader.h"
-#include "mailcheck/line_reader.h"
+#include "notice/header_reader.h"
+#include "transport/line_reader.h"
 
 namespace {
 

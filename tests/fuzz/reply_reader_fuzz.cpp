@@ -12,8 +12,8 @@
 
 #include <string>
 
-#include "mailcheck/line_reader.h"
-#include "mailcheck/stat_count.h"
+#include "transport/line_reader.h"
+#include "pop3/stat_count.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "report_window.h"
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "report_window.h"
 #include "resources/resource.h"

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 

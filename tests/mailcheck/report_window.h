@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "mailcheck/mail_summary.h"
+#include "notice/mail_summary.h"
 
 struct ReportLog {
     int count = 0;          // reports received

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "fake_pop3_server.h"
-#include "mailcheck/imap_idle.h"
+#include "imap/imap_idle.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
+#include "notice/summary_exchange.h"
 #include "report_window.h"
 #include "resources/resource.h"
 #include "test_support.h"

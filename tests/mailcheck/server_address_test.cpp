@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "mailcheck/server_address.h"
+#include "transport/server_address.h"
 
 namespace {
 

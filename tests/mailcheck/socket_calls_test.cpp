@@ -10,7 +10,9 @@
 
 #include "fake_pop3_server.h"
 #include "import_hook.h"
-#include "mailcheck/imap_idle.h"
+#include "imap/imap_idle.h"
+#include "checkrun/check_limits.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "resources/resource.h"
 #include "test_support.h"

@@ -6,8 +6,10 @@
 
 #include <string>
 
-#include "mailcheck/check_texts.h"
+#include "checkrun/check_texts.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
+#include "pop3/stat_count.h"
 #include "test_support.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <process.h>
 
 #include "fake_pop3_server.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
 #include "report_window.h"
 #include "resources/resource.h"

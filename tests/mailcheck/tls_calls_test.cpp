@@ -11,8 +11,9 @@
 #include <string>
 
 #include "import_hook.h"
+#include "checkrun/check_messages.h"
 #include "mailcheck/mailcheck.h"
-#include "mailcheck/tls_session.h"
+#include "transport/tls_session.h"
 #include "report_window.h"
 #include "resources/resource.h"
 #include "test_support.h"
