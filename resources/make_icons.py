@@ -17,8 +17,9 @@ tray and the window frames use from 100 % to 400 % display scale (16, 20,
 colours or fewer, with the background made transparent by the AND mask.
 
 The 32-bit images are rendered at their own size from the same geometric
-shapes, anti-aliased by each pixel's distance to a shape's edge; the 48 and
-64 pixel ones are stored as PNG, which Windows reads since Vista. The 4-bit
+shapes, anti-aliased by each pixel's distance to a shape's edge, and stored
+as PNG at every size: Windows reads PNG images in icons at any size since
+Vista, and so does Wine; as PNG they take half the bytes. The 4-bit
 32x32 image comes from the same shapes without anti-aliasing; the 4-bit
 16x16 image is drawn pixel by pixel, because the shapes scaled down to 16
 pixels without anti-aliasing turn to mush.
@@ -62,11 +63,11 @@ PALETTE = [
 BLACK, MAROON, OLIVE, SILVER, GRAY = 0, 1, 3, 7, 8
 RED, YELLOW, BLUE, WHITE = 9, 11, 12, 15
 
-# The 16-colour images, and the 32-bit images with alpha; the latter at
-# these sizes and larger are stored as PNG.
+# The 16-colour images, and the 32-bit images with alpha; the latter from
+# this size up (that is, all of them) are stored as PNG.
 SIZES = (32, 16)
 ALPHA_SIZES = (64, 48, 40, 32, 24, 20, 16)
-PNG_FROM = 48
+PNG_FROM = 16
 
 # Drawing roles. Pictures are drawn with roles; a variant maps roles to
 # palette indices. None means transparent.

@@ -2,7 +2,9 @@
 """Reads resource RT_MANIFEST 1 back out of both built Tolvaran.exe files
 (i686 and x86_64, where scripts/build puts them) and checks what Windows
 reads from it: the exe's own processor, per-monitor DPI awareness, Common
-Controls 6, asInvoker and the five supported systems."""
+Controls 6, asInvoker and the five supported systems. Prints each exe's
+size per section, and fails one larger than the program's promise of a
+tiny exe, 180 KB."""
 
 import os
 import struct
@@ -21,6 +23,16 @@ NS = {"a": "urn:schemas-microsoft-com:asm.v1", "a3": "urn:schemas-microsoft-com:
 # PE machine -> the processorArchitecture its manifest must name.
 PROCESSOR = {0x14C: "x86", 0x8664: "amd64"}
 CONTROLS = "a:dependency/a:dependentAssembly/a:assemblyIdentity"
+LARGEST_EXE = 180 * 1024
+
+
+def section_sizes(image):
+    """Each section's name and its bytes in the file."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<2xH12xH", image, pe + 4)
+    table = pe + 24 + optional_size
+    return [(struct.unpack_from("<8s", image, table + 40 * i)[0].rstrip(b"\0").decode(),
+             struct.unpack_from("<16xI", image, table + 40 * i)[0]) for i in range(sections)]
 
 
 def problems(path, arch_machine):
@@ -60,6 +72,12 @@ def main():
             wrong = ["missing (scripts/build builds both architectures)"]
         else:
             wrong = problems(exe, processor)
+            with open(exe, "rb") as f:
+                image = f.read()
+            print("%s: %d bytes (%s)" % (exe, len(image), ", ".join(
+                "%s %d" % section for section in section_sizes(image) if section[1])))
+            if len(image) > LARGEST_EXE:
+                wrong.append("%d bytes, more than %d" % (len(image), LARGEST_EXE))
         print("%s %s%s" % ("FAILED" if wrong else "ok", exe, ": " + "; ".join(wrong) if wrong else ""))
         failed |= bool(wrong)
     return failed
