@@ -55,7 +55,7 @@ static void ArmCheckTimer(HWND hwnd)
 {
     // The timer takes its delay unsigned: a negative interval means the
     // longest delay it knows rather than a wrapped-around value.
-    UINT delay = mailSettings.intervalMs < 0 ? USER_TIMER_MAXIMUM : (UINT)mailSettings.intervalMs;
+    UINT delay = mailSettings.mailbox[0].intervalMs < 0 ? USER_TIMER_MAXIMUM : (UINT)mailSettings.mailbox[0].intervalMs;
     SetTimer(hwnd, ID_CHECK_TIMER, delay, NULL);
     checkTimerArmed = 1;
 }
@@ -82,7 +82,7 @@ static void OnCheckTimer(HWND hwnd)
     checkTimerArmed = 0;
     int first = firstTimerDue;
     firstTimerDue = 0;
-    if (first && mailSettings.serverName[0] == '\0')
+    if (first && mailSettings.mailbox[0].serverName[0] == '\0')
         RunSettingsCommand(hwnd);
     else
         SendMessageA(hwnd, WM_STARTCHECK, 0, 0);

@@ -26,8 +26,8 @@ int ShowTrayMenu(HWND hwnd)
 // program set, nothing.
 void LaunchProgram(HWND hwnd)
 {
-    if (mailSettings.launchProgram[0] == '\0')
+    if (mailSettings.mailbox[0].launchProgram[0] == '\0')
         return;
-    ShellExecuteA(hwnd, "open", mailSettings.launchProgram, mailSettings.launchParameters, NULL,
+    ShellExecuteA(hwnd, "open", mailSettings.mailbox[0].launchProgram, mailSettings.mailbox[0].launchParameters, NULL,
                   SW_SHOWDEFAULT);
 }

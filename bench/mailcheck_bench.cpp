@@ -39,9 +39,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: mailcheck_bench SERVER USER PASSWORD COUNT [inline]\n");
         return 2;
     }
-    CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, argv[1]);
-    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, argv[2]);
-    CopyTextCut(mailSettings.password, sizeof mailSettings.password, argv[3]);
+    CopyTextCut(mailSettings.mailbox[0].serverName, sizeof mailSettings.mailbox[0].serverName, argv[1]);
+    CopyTextCut(mailSettings.mailbox[0].userName, sizeof mailSettings.mailbox[0].userName, argv[2]);
+    CopyTextCut(mailSettings.mailbox[0].password, sizeof mailSettings.mailbox[0].password, argv[3]);
     int count = atoi(argv[4]);
     bool onMainThread = argc == 6;
 
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
         QueryPerformanceCounter(&start);
         if (onMainThread) {
             MailCredentials credentials;
-            CopyCredentials(&credentials);
+            CopyCredentials(0, &credentials);
             RunMailCheck(window, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
         } else {
             uintptr_t thread = _beginthread(MailCheckThread, 0, window);

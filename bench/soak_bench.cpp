@@ -39,7 +39,7 @@ static LRESULT CALLBACK SoakWindowProc(HWND window, UINT message, WPARAM wParam,
 static unsigned __stdcall SoakCheckThread(void *window)
 {
     MailCredentials credentials;
-    CopyCredentials(&credentials);
+    CopyCredentials(0, &credentials);
     RunMailCheck((HWND)window, &credentials, checkTimeoutMs,
                  checkTimeoutMs * (CHECK_DEADLINE_MS / CHECK_TIMEOUT_MS));
     SecureZeroMemory(&credentials, sizeof credentials);
@@ -87,8 +87,8 @@ int main(int argc, char **argv)
     int count = atoi(argv[3]);
     int every = atoi(argv[4]);
     checkTimeoutMs = atoi(argv[5]);
-    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, "soak");
-    CopyTextCut(mailSettings.password, sizeof mailSettings.password, "soakpass");
+    CopyTextCut(mailSettings.mailbox[0].userName, sizeof mailSettings.mailbox[0].userName, "soak");
+    CopyTextCut(mailSettings.mailbox[0].password, sizeof mailSettings.mailbox[0].password, "soakpass");
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = SoakWindowProc;
@@ -109,7 +109,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < count; i++) {
         const char *server = i % 10 == 9 ? hostile : instant;
         LockSettings();
-        CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, server);
+        CopyTextCut(mailSettings.mailbox[0].serverName, sizeof mailSettings.mailbox[0].serverName, server);
         UnlockSettings();
         int before = reports;
         if (!RunOneCheck(window)) {

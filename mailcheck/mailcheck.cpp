@@ -40,7 +40,7 @@ void RunMailCheck(HWND window, const MailCredentials *credentials, int timeoutMs
 void __cdecl MailCheckThread(void *hwnd)
 {
     MailCredentials credentials;
-    CopyCredentials(&credentials);
+    CopyCredentials(0, &credentials);
     RunMailCheck((HWND)hwnd, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }
@@ -51,7 +51,7 @@ void __cdecl NumberedCheckThread(void *argument)
     CheckStart start = *(CheckStart *)argument;
     HeapFree(GetProcessHeap(), 0, argument);
     MailCredentials credentials;
-    CopyCredentials(&credentials);
+    CopyCredentials(0, &credentials);
     RunNumberedCheck(start.window, start.number, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }

@@ -28,14 +28,15 @@ void UnlockSettings(void)
     ReleaseSRWLockExclusive(&settingsLock);
 }
 
-// Copies server, user and password in one piece, so a check run never sees
-// a value half replaced by the settings dialog.
-void CopyCredentials(MailCredentials *copy)
+// Copies a mailbox's server, user and password in one piece, so a check
+// run never sees a value half replaced by the settings dialog.
+void CopyCredentials(int index, MailCredentials *copy)
 {
     LockSettings();
-    memcpy(copy->serverName, mailSettings.serverName, sizeof copy->serverName);
-    memcpy(copy->userName, mailSettings.userName, sizeof copy->userName);
-    memcpy(copy->password, mailSettings.password, sizeof copy->password);
+    const MailboxSettings *box = &mailSettings.mailbox[index];
+    memcpy(copy->serverName, box->serverName, sizeof copy->serverName);
+    memcpy(copy->userName, box->userName, sizeof copy->userName);
+    memcpy(copy->password, box->password, sizeof copy->password);
     UnlockSettings();
 }
 
@@ -127,43 +128,89 @@ char *MakeIniPath(HINSTANCE instance)
     return path;
 }
 
+// The keys of one mailbox, without its number.
+static const char *const mailboxKeys[] = {"MAIL_SERV", "MAIL_USER", "MAIL_PASS", "MAIL_TIME",
+                                          "MAIL_APPA", "MAIL_APPP", "MAIL_NAME"};
+
+// A mailbox's key: the base, and the number from 2 on ("MAIL_SERV3").
+static void MailboxKey(char *key, size_t capacity, const char *base, int number)
+{
+    if (number > 1)
+        snprintf(key, capacity, "%s%d", base, number);
+    else
+        snprintf(key, capacity, "%s", base);
+}
+
 // Reads one key of the section into buffer (PROFILE_READ_SIZE bytes).
 static void ReadProfileValue(const char *path, const char *section, const char *key, char *buffer)
 {
     GetPrivateProfileStringA(section, key, "", buffer, PROFILE_READ_SIZE, path);
 }
 
-// Fills mailSettings from the user's section of the INI file.
-int LoadSettings(const char *path, const char *section)
+// Reads mailbox number's key into buffer; returns 0 when the key is absent.
+static int ReadMailboxValue(const char *path, const char *section, const char *base, int number,
+                            char *buffer)
+{
+    // A default no value can hold tells an absent key from an empty one.
+    static const char absent[] = "\x01";
+    char key[32];
+    MailboxKey(key, sizeof key, base, number);
+    GetPrivateProfileStringA(section, key, absent, buffer, PROFILE_READ_SIZE, path);
+    if (strcmp(buffer, absent) != 0)
+        return 1;
+    buffer[0] = 0;
+    return 0;
+}
+
+// Fills box from the keys of mailbox number.
+static void LoadMailbox(const char *path, const char *section, int number, MailboxSettings *box)
 {
     char value[PROFILE_READ_SIZE];
     char decoded[PROFILE_READ_SIZE];
 
-    LockSettings();
-    ReadProfileValue(path, section, "MAIL_SERV", value);
-    CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, value);
+    box->number = number;
+    ReadMailboxValue(path, section, "MAIL_SERV", number, value);
+    CopyTextCut(box->serverName, sizeof box->serverName, value);
 
-    ReadProfileValue(path, section, "MAIL_USER", value);
-    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, value);
+    ReadMailboxValue(path, section, "MAIL_USER", number, value);
+    CopyTextCut(box->userName, sizeof box->userName, value);
 
     // Both buffers held the password, one as Base64 text: later reads would
     // write over only the start of value.
-    ReadProfileValue(path, section, "MAIL_PASS", value);
+    ReadMailboxValue(path, section, "MAIL_PASS", number, value);
     DecodeBase64(value, decoded, sizeof decoded);
-    CopyTextCut(mailSettings.password, sizeof mailSettings.password, decoded);
+    CopyTextCut(box->password, sizeof box->password, decoded);
     SecureZeroMemory(decoded, sizeof decoded);
     SecureZeroMemory(value, sizeof value);
-    UnlockSettings();
 
-    ReadProfileValue(path, section, "MAIL_APPA", value);
-    CopyTextCut(mailSettings.launchProgram, sizeof mailSettings.launchProgram, value);
+    ReadMailboxValue(path, section, "MAIL_APPA", number, value);
+    CopyTextCut(box->launchProgram, sizeof box->launchProgram, value);
 
-    ReadProfileValue(path, section, "MAIL_APPP", value);
-    CopyTextCut(mailSettings.launchParameters, sizeof mailSettings.launchParameters, value);
+    ReadMailboxValue(path, section, "MAIL_APPP", number, value);
+    CopyTextCut(box->launchParameters, sizeof box->launchParameters, value);
 
-    ReadProfileValue(path, section, "MAIL_TIME", value);
+    ReadMailboxValue(path, section, "MAIL_TIME", number, value);
     int interval = MinutesTextToMs(value);
-    mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+    box->intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+
+    ReadMailboxValue(path, section, "MAIL_NAME", number, value);
+    CopyTextCut(box->label, sizeof box->label, value);
+}
+
+// Fills mailSettings from the user's section of the INI file: mailbox 1,
+// then every later number whose server key is there.
+int LoadSettings(const char *path, const char *section)
+{
+    char value[PROFILE_READ_SIZE];
+
+    LockSettings();
+    mailSettings.mailboxCount = 0;
+    for (int number = 1; number <= MAILBOX_LIMIT; number++) {
+        if (number > 1 && !ReadMailboxValue(path, section, "MAIL_SERV", number, value))
+            continue;
+        LoadMailbox(path, section, number, &mailSettings.mailbox[mailSettings.mailboxCount++]);
+    }
+    UnlockSettings();
 
     ReadProfileValue(path, section, "MAIL_NOTIFY", value);
     mailSettings.notifyNewMail = NoticeKind(value);
@@ -173,30 +220,96 @@ int LoadSettings(const char *path, const char *section)
     return 1;
 }
 
-// Writes one key of the section; returns 0 when the platform could not.
+// Writes one key of the section (NULL deletes it); returns 0 when the
+// platform could not.
 static int WriteProfileValue(const char *path, const char *section, const char *key,
                              const char *value)
 {
     return WritePrivateProfileStringA(section, key, value, path) != FALSE;
 }
 
-// Writes all six keys of the user's section from mailSettings; returns 0
-// when any of them could not be written. The record keeps its values.
-int SaveSettings(const char *path, const char *section)
+// Writes one key of mailbox number.
+static int WriteMailboxValue(const char *path, const char *section, const char *base, int number,
+                             const char *value)
 {
+    char key[32];
+    MailboxKey(key, sizeof key, base, number);
+    return WriteProfileValue(path, section, key, value);
+}
+
+// Writes the six keys the dialog edits of mailbox index from mailSettings;
+// returns 0 when any of them could not be written. The record keeps its
+// values.
+int SaveSettings(const char *path, const char *section, int index)
+{
+    const MailboxSettings *box = &mailSettings.mailbox[index];
     char encoded[PROFILE_READ_SIZE];
     char minutes[16];
     int saved = 1;
 
     // Every key is tried even after a failure, so one that can be written is.
-    saved &= WriteProfileValue(path, section, "MAIL_SERV", mailSettings.serverName);
-    saved &= WriteProfileValue(path, section, "MAIL_USER", mailSettings.userName);
-    EncodeBase64(mailSettings.password, encoded);
-    saved &= WriteProfileValue(path, section, "MAIL_PASS", encoded);
+    saved &= WriteMailboxValue(path, section, "MAIL_SERV", box->number, box->serverName);
+    saved &= WriteMailboxValue(path, section, "MAIL_USER", box->number, box->userName);
+    EncodeBase64(box->password, encoded);
+    saved &= WriteMailboxValue(path, section, "MAIL_PASS", box->number, encoded);
     SecureZeroMemory(encoded, sizeof encoded);
-    saved &= WriteProfileValue(path, section, "MAIL_APPA", mailSettings.launchProgram);
-    saved &= WriteProfileValue(path, section, "MAIL_APPP", mailSettings.launchParameters);
-    snprintf(minutes, sizeof minutes, "%d", mailSettings.intervalMs / MS_PER_MINUTE);
-    saved &= WriteProfileValue(path, section, "MAIL_TIME", minutes);
+    saved &= WriteMailboxValue(path, section, "MAIL_APPA", box->number, box->launchProgram);
+    saved &= WriteMailboxValue(path, section, "MAIL_APPP", box->number, box->launchParameters);
+    snprintf(minutes, sizeof minutes, "%d", box->intervalMs / MS_PER_MINUTE);
+    saved &= WriteMailboxValue(path, section, "MAIL_TIME", box->number, minutes);
     return saved;
+}
+
+// Moves every key of mailbox number from to number to, as the file has
+// them: a key the mailbox lacks is lacking at its new number too.
+static int MoveMailboxKeys(const char *path, const char *section, int from, int to)
+{
+    char value[PROFILE_READ_SIZE];
+    int moved = 1;
+    for (const char *base : mailboxKeys) {
+        int present = ReadMailboxValue(path, section, base, from, value);
+        moved &= WriteMailboxValue(path, section, base, to, present ? value : NULL);
+        moved &= WriteMailboxValue(path, section, base, from, NULL);
+    }
+    SecureZeroMemory(value, sizeof value);
+    return moved;
+}
+
+// Takes mailbox index out: its keys go, and each mailbox after it moves
+// down one number, keys and record.
+int RemoveMailbox(const char *path, const char *section, int index)
+{
+    if (index < 1 || index >= mailSettings.mailboxCount)
+        return 0;
+    int removed = 1;
+    for (const char *base : mailboxKeys)
+        removed &= WriteMailboxValue(path, section, base, mailSettings.mailbox[index].number, NULL);
+    LockSettings();
+    for (int i = index + 1; i < mailSettings.mailboxCount; i++) {
+        MailboxSettings *box = &mailSettings.mailbox[i];
+        removed &= MoveMailboxKeys(path, section, box->number, box->number - 1);
+        box->number--;
+    }
+    MailboxSettings *gone = &mailSettings.mailbox[index];
+    SecureZeroMemory(gone, sizeof *gone);
+    memmove(gone, gone + 1, sizeof *gone * (size_t)(mailSettings.mailboxCount - index - 1));
+    mailSettings.mailboxCount--;
+    SecureZeroMemory(&mailSettings.mailbox[mailSettings.mailboxCount], sizeof mailSettings.mailbox[0]);
+    UnlockSettings();
+    return removed;
+}
+
+// The lowest number from 2 that no mailbox has; 0 when all are taken.
+int FreeMailboxNumber(void)
+{
+    if (mailSettings.mailboxCount >= MAILBOX_LIMIT)
+        return 0;
+    for (int number = 2; number <= MAILBOX_LIMIT; number++) {
+        int taken = 0;
+        for (int i = 0; i < mailSettings.mailboxCount; i++)
+            taken |= mailSettings.mailbox[i].number == number;
+        if (!taken)
+            return number;
+    }
+    return 0;
 }

@@ -69,19 +69,19 @@ static void InitSettingsDialog(HWND dialog)
 
     openDialog = dialog;
     SendDlgItemMessageA(dialog, IDC_INTERVAL, EM_LIMITTEXT, 4, 0);
-    snprintf(minutes, sizeof minutes, "%d", mailSettings.intervalMs / MS_PER_MINUTE);
+    snprintf(minutes, sizeof minutes, "%d", mailSettings.mailbox[0].intervalMs / MS_PER_MINUTE);
 
     // Only this thread writes the record, so reading it here needs no lock.
-    SetDlgItemTextA(dialog, IDC_SERVER, mailSettings.serverName);
-    SetDlgItemTextA(dialog, IDC_USER, mailSettings.userName);
-    SetDlgItemTextA(dialog, IDC_PASSWORD, mailSettings.password);
+    SetDlgItemTextA(dialog, IDC_SERVER, mailSettings.mailbox[0].serverName);
+    SetDlgItemTextA(dialog, IDC_USER, mailSettings.mailbox[0].userName);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, mailSettings.mailbox[0].password);
     SetDlgItemTextA(dialog, IDC_INTERVAL, minutes);
-    SetDlgItemTextA(dialog, IDC_LAUNCH_PROGRAM, mailSettings.launchProgram);
-    SetDlgItemTextA(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.launchParameters);
+    SetDlgItemTextA(dialog, IDC_LAUNCH_PROGRAM, mailSettings.mailbox[0].launchProgram);
+    SetDlgItemTextA(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.mailbox[0].launchParameters);
 
     PlaceAtWorkAreaCorner(dialog);
 
-    SendDlgItemMessageA(dialog, IDC_SERVER, EM_SETSEL, 0, (LPARAM)strlen(mailSettings.serverName));
+    SendDlgItemMessageA(dialog, IDC_SERVER, EM_SETSEL, 0, (LPARAM)strlen(mailSettings.mailbox[0].serverName));
     SetFocus(GetDlgItem(dialog, IDC_SERVER));
 }
 
@@ -99,25 +99,25 @@ static void AcceptSettings(HWND dialog)
     ReadField(dialog, IDC_USER, user, sizeof user);
     ReadField(dialog, IDC_PASSWORD, password, sizeof password);
     LockSettings();
-    memcpy(mailSettings.serverName, server, sizeof mailSettings.serverName);
-    memcpy(mailSettings.userName, user, sizeof mailSettings.userName);
-    memcpy(mailSettings.password, password, sizeof mailSettings.password);
+    memcpy(mailSettings.mailbox[0].serverName, server, sizeof mailSettings.mailbox[0].serverName);
+    memcpy(mailSettings.mailbox[0].userName, user, sizeof mailSettings.mailbox[0].userName);
+    memcpy(mailSettings.mailbox[0].password, password, sizeof mailSettings.mailbox[0].password);
     UnlockSettings();
     SecureZeroMemory(password, sizeof password);
 
-    ReadField(dialog, IDC_LAUNCH_PROGRAM, mailSettings.launchProgram,
-              sizeof mailSettings.launchProgram);
-    ReadField(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.launchParameters,
-              sizeof mailSettings.launchParameters);
+    ReadField(dialog, IDC_LAUNCH_PROGRAM, mailSettings.mailbox[0].launchProgram,
+              sizeof mailSettings.mailbox[0].launchProgram);
+    ReadField(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.mailbox[0].launchParameters,
+              sizeof mailSettings.mailbox[0].launchParameters);
 
     // An empty, zero, negative or non-numeric interval would make checks
     // follow one another without pause; it gets the same one-minute floor
     // as loading.
     GetDlgItemTextA(dialog, IDC_INTERVAL, minutes, sizeof minutes);
     int interval = MinutesTextToMs(minutes);
-    mailSettings.intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+    mailSettings.mailbox[0].intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
 
-    if (!SaveSettings(iniPath, loginName))
+    if (!SaveSettings(iniPath, loginName, 0))
         saveFailed = 1;
     EndDialog(dialog, 1);
 }

@@ -96,12 +96,12 @@ int RunProgram(const std::string &commandLine, DWORD timeoutMs)
 void FillSettings(const char *server, const char *user, const char *password, const char *program,
                   const char *parameters, int intervalMs)
 {
-    strcpy(mailSettings.serverName, server);
-    strcpy(mailSettings.userName, user);
-    strcpy(mailSettings.password, password);
-    strcpy(mailSettings.launchProgram, program);
-    strcpy(mailSettings.launchParameters, parameters);
-    mailSettings.intervalMs = intervalMs;
+    strcpy(mailSettings.mailbox[0].serverName, server);
+    strcpy(mailSettings.mailbox[0].userName, user);
+    strcpy(mailSettings.mailbox[0].password, password);
+    strcpy(mailSettings.mailbox[0].launchProgram, program);
+    strcpy(mailSettings.mailbox[0].launchParameters, parameters);
+    mailSettings.mailbox[0].intervalMs = intervalMs;
 }
 
 // Whether the file opens for writing just now.

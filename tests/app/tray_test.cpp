@@ -371,9 +371,9 @@ protected:
         idleDialogs.clear();
         idleButton = IDCANCEL;
         ZeroMemory(&mailSettings, sizeof mailSettings);
-        strcpy(mailSettings.serverName, deadServer);
-        strcpy(mailSettings.userName, "tray");
-        mailSettings.intervalMs = 60000;
+        strcpy(mailSettings.mailbox[0].serverName, deadServer);
+        strcpy(mailSettings.mailbox[0].userName, "tray");
+        mailSettings.mailbox[0].intervalMs = 60000;
         ZeroMemory(&trayData, sizeof trayData);
         ASSERT_EQ(CreateMainWindow(hInstance, SW_HIDE), 1);
         window = trayData.hWnd;
@@ -419,7 +419,7 @@ TEST_F(Tray, StartsWithClockIconThenChecksAtOnceAndHaltsAfterTimedFailure)
 
     // The 0 ms timer fires once the loop runs and starts a real check run,
     // whose report comes from the worker thread.
-    mailSettings.intervalMs = 100;
+    mailSettings.mailbox[0].intervalMs = 100;
     int timer = WaitSeen(WM_TIMER, 0, 5000);
     ASSERT_GE(timer, 0);
     EXPECT_EQ(seen[timer].wParam, (WPARAM)ID_CHECK_TIMER);
@@ -466,7 +466,7 @@ TEST_F(Tray, EachReportSetsIconTooltipAndSchedule)
         SCOPED_TRACE("status " + std::to_string(c.status));
         // Start from the Halted state with a known icon.
         SetTrayIcon(IDI_APP);
-        mailSettings.intervalMs = interval;
+        mailSettings.mailbox[0].intervalMs = interval;
         seen.clear();
         DWORD sent = GetTickCount();
         Report(c.status, c.text);
@@ -492,18 +492,18 @@ TEST_F(Tray, EachReportSetsIconTooltipAndSchedule)
 TEST_F(Tray, ArmingUsesTheIntervalOfTheMomentAndReplacesTheCountdown)
 {
     WaitForFirstFailure();
-    mailSettings.intervalMs = 60000;
+    mailSettings.mailbox[0].intervalMs = 60000;
     Report(CHECK_NO_MAIL, noMailText);
     PumpFor(700);
     EXPECT_EQ(CountSeen(WM_TIMER), 0);
 
     // A negative interval is the longest delay, not a short wrapped one.
-    mailSettings.intervalMs = -60000;
+    mailSettings.mailbox[0].intervalMs = -60000;
     Report(CHECK_NO_MAIL, noMailText);
     PumpFor(700);
     EXPECT_EQ(CountSeen(WM_TIMER), 0);
 
-    mailSettings.intervalMs = 200;
+    mailSettings.mailbox[0].intervalMs = 200;
     DWORD sent = GetTickCount();
     Report(CHECK_NEW_MAIL, newMailText);
     int timer = WaitSeen(WM_TIMER, 0, 5000);
@@ -514,7 +514,7 @@ TEST_F(Tray, ArmingUsesTheIntervalOfTheMomentAndReplacesTheCountdown)
 TEST_F(Tray, ManualFailureLeavesARunningCountdownAlone)
 {
     WaitForFirstFailure();
-    mailSettings.intervalMs = 1500;
+    mailSettings.mailbox[0].intervalMs = 1500;
     DWORD armed = GetTickCount();
     Report(CHECK_NO_MAIL, noMailText);
     seen.clear();
@@ -581,8 +581,8 @@ TEST_F(Tray, OnlyRightReleaseOpensTheMenuAndOnlyDoubleClickLaunches)
     std::string program = dir + "\\launch_marker.exe";
     ASSERT_TRUE(CopyFileA(LAUNCH_MARKER, program.c_str(), FALSE));
     std::string marker = dir + "\\launched.txt";
-    strcpy(mailSettings.launchProgram, program.c_str());
-    strcpy(mailSettings.launchParameters, ("\"" + marker + "\" one two").c_str());
+    strcpy(mailSettings.mailbox[0].launchProgram, program.c_str());
+    strcpy(mailSettings.mailbox[0].launchParameters, ("\"" + marker + "\" one two").c_str());
 
     struct Case {
         WPARAM id;
@@ -648,7 +648,7 @@ TEST_F(Tray, FirstStartWithoutAServerOpensTheSettingsAndTheirCloseStartsTheCheck
     std::string directory = MakeScratchDirectory("tray-first");
     ASSERT_EQ(LoadSettings((directory + "\\Tolvaran.ini").c_str(), "tray"), 1);
     RemoveDirectoryA(directory.c_str());
-    ASSERT_STREQ(mailSettings.serverName, "");
+    ASSERT_STREQ(mailSettings.mailbox[0].serverName, "");
     int start = WaitSeen(WM_STARTCHECK, 0, 10000);
     ASSERT_GE(start, 0) << "Cancel did not start a check";
     ASSERT_EQ(idleDialogs.size(), 1u) << "no settings dialog instead of the first check";
@@ -964,7 +964,7 @@ TEST_F(Tray, SettingsThatCannotBeSavedAreToldInOneBoxWhileTheCheckStarts)
 TEST_F(Tray, ExitRemovesTheEntryBeforeTheWindowGoesAndQuitsWithZero)
 {
     WaitForFirstFailure();
-    mailSettings.intervalMs = 200;
+    mailSettings.mailbox[0].intervalMs = 200;
     Report(CHECK_NO_MAIL, noMailText);
     ASSERT_TRUE(TrayEntryExists());
     SendMessageA(window, WM_COMMAND, IDM_EXIT, 0);

@@ -262,12 +262,12 @@ TEST_F(SettingsDialog, OkStoresEveryFieldAndWritesTheIniBytes)
         Click(dialog, IDOK);
     });
     EXPECT_EQ(result, 1);
-    EXPECT_STREQ(mailSettings.serverName, "127.0.0.4");
-    EXPECT_STREQ(mailSettings.userName, userJa);
-    EXPECT_STREQ(mailSettings.password, "pass word");
-    EXPECT_STREQ(mailSettings.launchProgram, "C:\\mail\\mailer.exe");
-    EXPECT_STREQ(mailSettings.launchParameters, "-n");
-    EXPECT_EQ(mailSettings.intervalMs, 10 * 60000);
+    EXPECT_STREQ(mailSettings.mailbox[0].serverName, "127.0.0.4");
+    EXPECT_STREQ(mailSettings.mailbox[0].userName, userJa);
+    EXPECT_STREQ(mailSettings.mailbox[0].password, "pass word");
+    EXPECT_STREQ(mailSettings.mailbox[0].launchProgram, "C:\\mail\\mailer.exe");
+    EXPECT_STREQ(mailSettings.mailbox[0].launchParameters, "-n");
+    EXPECT_EQ(mailSettings.mailbox[0].intervalMs, 10 * 60000);
     EXPECT_EQ(ReadFileBytes(path), std::string("[other]\r\nMAIL_SERV=keep\r\n"
                                                "[tester]\r\n"
                                                "MAIL_SERV=127.0.0.4\r\n"
@@ -309,7 +309,7 @@ TEST_F(SettingsDialog, EveryWayOfClosingGivesItsResultAndFileBytes)
         EXPECT_EQ(result, row.result);
         EXPECT_EQ(ReadFileBytes(path), row.saved ? after : before);
         if (row.saved)
-            EXPECT_EQ(mailSettings.intervalMs, 7 * 60000);
+            EXPECT_EQ(mailSettings.mailbox[0].intervalMs, 7 * 60000);
         else
             EXPECT_EQ(memcmp(&mailSettings, &snapshot, sizeof snapshot), 0)
                 << "Cancel changed the settings in memory";
@@ -340,7 +340,7 @@ TEST_F(SettingsDialog, OkKeepsTheNewValuesAndSaysSoWhenTheFileCannotBeWritten)
         });
         EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL), row.ended);
         DisarmScript();
-        EXPECT_STREQ(mailSettings.serverName, row.server);
+        EXPECT_STREQ(mailSettings.mailbox[0].serverName, row.server);
         DeleteFileA(path.c_str());
     }
 }
@@ -364,7 +364,7 @@ TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
             SetText(dialog, IDC_INTERVAL, row.typed);
             Click(dialog, IDOK);
         });
-        EXPECT_EQ(mailSettings.intervalMs, row.intervalMs);
+        EXPECT_EQ(mailSettings.mailbox[0].intervalMs, row.intervalMs);
         std::string bytes = ReadFileBytes(path);
         EXPECT_NE(bytes.find(std::string("\r\nMAIL_TIME=") + row.saved + "\r\n"), std::string::npos)
             << bytes;
@@ -381,7 +381,7 @@ TEST_F(SettingsDialog, MinutesTypedStopAtFourButAStoredFiveDigitValueSurvives)
         Click(dialog, IDOK);
     });
     EXPECT_EQ(shown, "12345");
-    EXPECT_EQ(mailSettings.intervalMs, 12345 * 60000);
+    EXPECT_EQ(mailSettings.mailbox[0].intervalMs, 12345 * 60000);
     EXPECT_NE(ReadFileBytes(path).find("\r\nMAIL_TIME=12345\r\n"), std::string::npos);
 
     RunDriven([&](HWND dialog) {
@@ -394,7 +394,7 @@ TEST_F(SettingsDialog, MinutesTypedStopAtFourButAStoredFiveDigitValueSurvives)
         Click(dialog, IDOK);
     });
     EXPECT_EQ(typed, "1234");
-    EXPECT_EQ(mailSettings.intervalMs, 1234 * 60000);
+    EXPECT_EQ(mailSettings.mailbox[0].intervalMs, 1234 * 60000);
 }
 
 TEST_F(SettingsDialog, OverlongTextIsCutWithoutSplittingACharacter)
@@ -409,11 +409,11 @@ TEST_F(SettingsDialog, OverlongTextIsCutWithoutSplittingACharacter)
                 longText.c_str(), longText.c_str());
         Click(dialog, IDOK);
     });
-    EXPECT_EQ(std::string(mailSettings.serverName), longText.substr(0, 255));
-    EXPECT_EQ(std::string(mailSettings.userName), longText.substr(0, 255));
-    EXPECT_EQ(std::string(mailSettings.password), longText.substr(0, 255));
-    EXPECT_EQ(std::string(mailSettings.launchProgram), longText.substr(0, 259));
-    EXPECT_EQ(std::string(mailSettings.launchParameters), longText.substr(0, 259));
+    EXPECT_EQ(std::string(mailSettings.mailbox[0].serverName), longText.substr(0, 255));
+    EXPECT_EQ(std::string(mailSettings.mailbox[0].userName), longText.substr(0, 255));
+    EXPECT_EQ(std::string(mailSettings.mailbox[0].password), longText.substr(0, 255));
+    EXPECT_EQ(std::string(mailSettings.mailbox[0].launchProgram), longText.substr(0, 259));
+    EXPECT_EQ(std::string(mailSettings.mailbox[0].launchParameters), longText.substr(0, 259));
 }
 
 // Holds the settings lock from another thread while the dialog's OK runs:
@@ -429,9 +429,9 @@ DWORD WINAPI HoldLockProc(void *param)
     LockSettings();
     SetEvent(holder->holding);
     Sleep(400);
-    holder->serverSeen = mailSettings.serverName;
-    holder->userSeen = mailSettings.userName;
-    holder->passwordSeen = mailSettings.password;
+    holder->serverSeen = mailSettings.mailbox[0].serverName;
+    holder->userSeen = mailSettings.mailbox[0].userName;
+    holder->passwordSeen = mailSettings.mailbox[0].password;
     UnlockSettings();
     return 0;
 }
@@ -454,9 +454,9 @@ TEST_F(SettingsDialog, CredentialsAreWrittenUnderTheSettingsLock)
     EXPECT_EQ(holder.serverSeen, "old.example.jp");
     EXPECT_EQ(holder.userSeen, "old");
     EXPECT_EQ(holder.passwordSeen, "oldpw");
-    EXPECT_STREQ(mailSettings.serverName, "new.example.jp");
-    EXPECT_STREQ(mailSettings.userName, "new");
-    EXPECT_STREQ(mailSettings.password, "newpw");
+    EXPECT_STREQ(mailSettings.mailbox[0].serverName, "new.example.jp");
+    EXPECT_STREQ(mailSettings.mailbox[0].userName, "new");
+    EXPECT_STREQ(mailSettings.mailbox[0].password, "newpw");
 }
 
 TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)

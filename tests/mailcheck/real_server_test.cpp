@@ -70,9 +70,9 @@ std::string Session(const std::string &user, const std::string &password, bool l
 void SetCredentials(const std::string &server, const std::string &user, const std::string &password)
 {
     LockSettings();
-    CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, server.c_str());
-    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, user.c_str());
-    CopyTextCut(mailSettings.password, sizeof mailSettings.password, password.c_str());
+    CopyTextCut(mailSettings.mailbox[0].serverName, sizeof mailSettings.mailbox[0].serverName, server.c_str());
+    CopyTextCut(mailSettings.mailbox[0].userName, sizeof mailSettings.mailbox[0].userName, user.c_str());
+    CopyTextCut(mailSettings.mailbox[0].password, sizeof mailSettings.mailbox[0].password, password.c_str());
     UnlockSettings();
 }
 

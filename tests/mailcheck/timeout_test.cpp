@@ -20,9 +20,9 @@ TEST(ReceiveTimeout, SilentServerIsGivenUpAfterThirtySeconds)
     ASSERT_TRUE(server.Start(address, {}));
 
     LockSettings();
-    CopyTextCut(mailSettings.serverName, sizeof mailSettings.serverName, address);
-    CopyTextCut(mailSettings.userName, sizeof mailSettings.userName, "alice");
-    CopyTextCut(mailSettings.password, sizeof mailSettings.password, "secret");
+    CopyTextCut(mailSettings.mailbox[0].serverName, sizeof mailSettings.mailbox[0].serverName, address);
+    CopyTextCut(mailSettings.mailbox[0].userName, sizeof mailSettings.mailbox[0].userName, "alice");
+    CopyTextCut(mailSettings.mailbox[0].password, sizeof mailSettings.mailbox[0].password, "secret");
     UnlockSettings();
 
     ReportLog log;
