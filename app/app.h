@@ -5,10 +5,69 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "checkrun/check_limits.h"
+#include "notice/mail_summary.h"
+#include "settings/settings.h"
+
 // Bytes of the tooltip in the first layout of NOTIFYICONDATAA: 63 and NUL.
 #define TRAY_TIP_SIZE 64
 // Bytes of that first layout: 88 on 32-bit Windows, 104 on 64-bit Windows.
 #define TRAY_RECORD_V1_SIZE (sizeof(void *) == 8 ? 104 : 88)
+
+// What the window keeps of one mailbox's checks (app/tray.cpp).
+struct CheckState {
+    int timerArmed;  // the schedule's one-shot timer is counting down
+    // One check runs at a time, from its connect until its socket is
+    // closed; a start asked meanwhile brings one check after the close.
+    int running;
+    int wanted;
+    int number;  // of the check last started
+    int shown;   // of the newest report shown
+};
+
+// The new-mail notice's memory of one mailbox (app/new_mail_notice.cpp).
+struct NoticeState {
+    int lastMailCount;  // of the last successful check; the first counts up from 0
+    // The last successful IMAP check's INBOX, if the last success was one.
+    int haveLastMailbox;
+    DWORD lastUidValidity;
+    DWORD lastUidNext;
+    // A notice that waits for the check's summary, the number of that
+    // check, and what it needs to find the new messages.
+    int pending;
+    int pendingNumber;
+    NoticeRequest pendingRequest;
+    char pendingCountText[TOOLTIP_BUFFER_SIZE];
+};
+
+// One mailbox's IDLE watch as the window runs it (app/idle_watch.cpp).
+struct WatchState {
+    HANDLE thread;  // the running watch's thread, NULL when none
+    HANDLE stop;    // its stop event
+    LPARAM number;  // messages from any other watch are old news
+    DWORD startTick;
+    DWORD endTick;
+    DWORD waitBeforeMs;
+    int refused;  // the server answered EXAMINE or IDLE with NO or BAD
+    int changeTimerArmed;
+    int startTimerArmed;
+};
+
+// Everything the window keeps of one mailbox; record i is the settings'
+// mailbox i. The table is fixed: nothing grows per check
+// (app/mailbox_records.cpp).
+struct MailboxRecord {
+    CheckState check;
+    NoticeState notice;
+    WatchState watch;
+};
+extern MailboxRecord mailboxRecords[MAILBOX_LIMIT];
+
+// A timer of mailbox index: each kind has its base identifier (mailbox 1's),
+// and the others count down from it in steps of 16.
+#define MAILBOX_TIMER(base, index) ((base) - 16 * (index))
+// The mailbox whose timer of that base id is, or -1.
+int MailboxOfTimer(UINT_PTR id, int base);
 
 extern HINSTANCE hInstance;
 extern NOTIFYICONDATAA trayData;
@@ -28,10 +87,8 @@ void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 void ShowTrayNotice(const WCHAR *title, const WCHAR *text, DWORD flags);
 
-// Whether the check schedule's timer is counting down (app/tray.cpp). The
-// check's thread routine is a variable so that the tests can hold checks;
-// it takes a CheckStart.
-int CheckTimerArmed(void);
+// The check's thread routine (app/tray.cpp), a variable so that the tests
+// can hold checks; it takes a CheckStart.
 extern void(__cdecl *checkThreadRoutine)(void *);
 
 // A server's [ALERT] as a notice, once per text in a run of the program
@@ -41,13 +98,13 @@ void ShowServerAlert(const char *text);
 // The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
 // the IMAP check's record, NULL after a POP3 check.
 struct MailboxReport;
-void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox, int number);
-// The check's question after its report, and the summary that follows.
-struct NoticeRequest;
-struct MailSummary;
-void OnNoticeWanted(int number, NoticeRequest *request);
-void OnMailSummary(int number, const MailSummary *summary);
-void NoteCheckEndedForNotice(int number);
+void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const MailboxReport *mailbox,
+                   int number);
+// The check's question after its report, the summary that follows, and
+// the end of its session.
+void OnNoticeWanted(NoticeState *notice, int number, NoticeRequest *request);
+void OnMailSummary(NoticeState *notice, int number, const MailSummary *summary);
+void NoteCheckEndedForNotice(NoticeState *notice, int number);
 
 // The notice's UTF-16 text (app/notice_text.cpp).
 int CopyWideCut(WCHAR *field, int capacity, const WCHAR *text);
@@ -79,10 +136,11 @@ extern DWORD idleShortLifeMs;
 extern DWORD idleFirstWaitMs;
 extern UINT idleByeWaitMs;
 extern unsigned(__stdcall *idleWatchRoutine)(void *);
-void NoteMailboxForIdle(HWND hwnd, const MailboxReport *mailbox);
+void NoteMailboxForIdle(HWND hwnd, int index, const MailboxReport *mailbox);
 void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number);
 int OnIdleTimer(HWND hwnd, UINT_PTR timer);
-int StopIdleWatch(HWND hwnd, DWORD waitMs);
+// Stops every mailbox's watch; returns whether one ran or waited to start.
+int StopIdleWatches(HWND hwnd, DWORD waitMs);
 void OnSettingsChangedForIdle(HWND hwnd);
 
 // Icons at the sizes of the system's DPI (app/tray_image.cpp).

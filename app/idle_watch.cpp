@@ -26,22 +26,14 @@ static const DWORD idleLongestWaitMs = 15 * 60000;
 // The watch's thread routine; a variable, so that the tests can watch starts.
 unsigned(__stdcall *idleWatchRoutine)(void *) = IdleWatchThread;
 
-static HANDLE watchThread;  // the running watch's thread, NULL when none
-static HANDLE watchStop;    // its stop event
-static LPARAM watchNumber;  // messages from any other watch are old news
-static DWORD watchStartTick;
-static DWORD watchEndTick;
-static DWORD waitBeforeWatchMs;
-// The server answered EXAMINE or IDLE with NO or BAD: no watch until the
-// settings change.
-static int idleRefused;
-static int changeTimerArmed;
-// A watch's start waits for its timer.
-static int startTimerArmed;
+// The number of the watch last started, of any mailbox: each message a
+// watch posts finds its mailbox by it.
+static LPARAM lastWatchNumber;
 
-// Starts a watch now; a thread that cannot start leaves none.
-static void StartWatchNow(HWND hwnd)
+// Starts mailbox index's watch now; a thread that cannot start leaves none.
+static void StartWatchNow(HWND hwnd, int index)
 {
+    WatchState *watch = &mailboxRecords[index].watch;
     IdleWatchStart *start = (IdleWatchStart *)HeapAlloc(GetProcessHeap(), 0, sizeof *start);
     HANDLE stop = CreateEventA(NULL, TRUE, FALSE, NULL);
     HANDLE threadStop = NULL;
@@ -56,7 +48,8 @@ static void StartWatchNow(HWND hwnd)
     }
     start->window = hwnd;
     start->stop = threadStop;
-    start->number = ++watchNumber;
+    start->number = ++lastWatchNumber;
+    start->mailbox = index;
     HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, idleWatchRoutine, start, 0, NULL);
     if (thread == NULL) {
         HeapFree(GetProcessHeap(), 0, start);
@@ -64,60 +57,73 @@ static void StartWatchNow(HWND hwnd)
         CloseHandle(stop);
         return;
     }
-    watchThread = thread;
-    watchStop = stop;
-    watchStartTick = GetTickCount();
+    watch->number = start->number;
+    watch->thread = thread;
+    watch->stop = stop;
+    watch->startTick = GetTickCount();
 }
 
-// Starts a watch, or arms its start for when the wait after the last one
-// that died young is over.
-static void StartWatch(HWND hwnd)
+// Starts mailbox index's watch, or arms its start for when the wait after
+// the last one that died young is over.
+static void StartWatch(HWND hwnd, int index)
 {
-    DWORD since = GetTickCount() - watchEndTick;
-    if (waitBeforeWatchMs > since) {
-        SetTimer(hwnd, ID_IDLE_START_TIMER, waitBeforeWatchMs - since, NULL);
-        startTimerArmed = 1;
+    WatchState *watch = &mailboxRecords[index].watch;
+    DWORD since = GetTickCount() - watch->endTick;
+    if (watch->waitBeforeMs > since) {
+        SetTimer(hwnd, MAILBOX_TIMER(ID_IDLE_START_TIMER, index), watch->waitBeforeMs - since, NULL);
+        watch->startTimerArmed = 1;
     } else {
-        StartWatchNow(hwnd);
+        StartWatchNow(hwnd, index);
     }
 }
 
-// After an IMAP check that succeeded: a watch, if the server offers IDLE,
-// IMAP_IDLE allows it and none runs.
-void NoteMailboxForIdle(HWND hwnd, const MailboxReport *mailbox)
+// After an IMAP check of mailbox index that succeeded: a watch, if the
+// server offers IDLE, IMAP_IDLE allows it and none runs.
+void NoteMailboxForIdle(HWND hwnd, int index, const MailboxReport *mailbox)
 {
-    if (mailbox->canIdle && mailSettings.imapIdle && !idleRefused && watchThread == NULL)
-        StartWatch(hwnd);
+    const WatchState *watch = &mailboxRecords[index].watch;
+    if (mailbox->canIdle && mailSettings.imapIdle && !watch->refused && watch->thread == NULL)
+        StartWatch(hwnd, index);
 }
 
 // Lets go of the watch's handles; the thread ends by itself.
-static void ForgetWatch(void)
+static void ForgetWatch(WatchState *watch)
 {
-    CloseHandle(watchThread);
-    CloseHandle(watchStop);
-    watchThread = NULL;
-    watchStop = NULL;
+    CloseHandle(watch->thread);
+    CloseHandle(watch->stop);
+    watch->thread = NULL;
+    watch->stop = NULL;
 }
 
 // A watch has ended: one that lived less than a minute makes the next wait
 // twice as long (30 s, 1 min, 2 min, up to 15 min); a longer life resets it.
-static void NoteWatchEnd(void)
+static void NoteWatchEnd(WatchState *watch)
 {
-    watchEndTick = GetTickCount();
-    if (watchEndTick - watchStartTick >= idleShortLifeMs)
-        waitBeforeWatchMs = 0;
-    else if (waitBeforeWatchMs == 0)
-        waitBeforeWatchMs = idleFirstWaitMs;
+    watch->endTick = GetTickCount();
+    if (watch->endTick - watch->startTick >= idleShortLifeMs)
+        watch->waitBeforeMs = 0;
+    else if (watch->waitBeforeMs == 0)
+        watch->waitBeforeMs = idleFirstWaitMs;
     else
-        waitBeforeWatchMs = waitBeforeWatchMs * 2 < idleLongestWaitMs ? waitBeforeWatchMs * 2 : idleLongestWaitMs;
-    ForgetWatch();
+        watch->waitBeforeMs =
+            watch->waitBeforeMs * 2 < idleLongestWaitMs ? watch->waitBeforeMs * 2 : idleLongestWaitMs;
+    ForgetWatch(watch);
 }
 
-// Arms the one check after a BYE, a few seconds on.
-static void ArmByeCheck(HWND hwnd)
+// Arms mailbox index's one check after a BYE, a few seconds on.
+static void ArmByeCheck(HWND hwnd, int index)
 {
     UINT jitter = GetTickCount() % (idleByeWaitMs + 1);
-    SetTimer(hwnd, ID_IDLE_BYE_TIMER, idleByeWaitMs + jitter, NULL);
+    SetTimer(hwnd, MAILBOX_TIMER(ID_IDLE_BYE_TIMER, index), idleByeWaitMs + jitter, NULL);
+}
+
+// The mailbox whose running watch has that number, or -1.
+static int MailboxOfWatch(LPARAM number)
+{
+    for (int index = 0; index < MAILBOX_LIMIT; index++)
+        if (mailboxRecords[index].watch.thread != NULL && mailboxRecords[index].watch.number == number)
+            return index;
+    return -1;
 }
 
 // What the running watch tells. A change waits for the rest of its burst;
@@ -126,70 +132,88 @@ static void ArmByeCheck(HWND hwnd)
 // nothing, and never a retry of its own.
 void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number)
 {
-    if (watchThread == NULL || number != watchNumber)
+    int index = MailboxOfWatch(number);
+    if (index < 0)
         return;
+    WatchState *watch = &mailboxRecords[index].watch;
     if (event == IDLE_CHANGED) {
-        if (!changeTimerArmed) {
-            changeTimerArmed = 1;
-            SetTimer(hwnd, ID_IDLE_CHANGE_TIMER, idleChangeSettleMs, NULL);
+        if (!watch->changeTimerArmed) {
+            watch->changeTimerArmed = 1;
+            SetTimer(hwnd, MAILBOX_TIMER(ID_IDLE_CHANGE_TIMER, index), idleChangeSettleMs, NULL);
         }
         return;
     }
-    NoteWatchEnd();
+    NoteWatchEnd(watch);
     if (event == IDLE_REFUSED)
-        idleRefused = 1;
+        watch->refused = 1;
     else if (event == IDLE_ENDED)
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+        SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
     else if (event == IDLE_SERVER_LEFT)
-        ArmByeCheck(hwnd);
+        ArmByeCheck(hwnd, index);
 }
 
-// The timers of the watch; returns 0 for any other.
+// The timers of the watches; returns 0 for any other.
 int OnIdleTimer(HWND hwnd, UINT_PTR timer)
 {
-    if (timer == ID_IDLE_CHANGE_TIMER) {
-        KillTimer(hwnd, ID_IDLE_CHANGE_TIMER);
-        changeTimerArmed = 0;
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    int index = MailboxOfTimer(timer, ID_IDLE_CHANGE_TIMER);
+    if (index >= 0) {
+        KillTimer(hwnd, timer);
+        mailboxRecords[index].watch.changeTimerArmed = 0;
+        SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
         return 1;
     }
-    if (timer == ID_IDLE_START_TIMER) {
-        KillTimer(hwnd, ID_IDLE_START_TIMER);
-        startTimerArmed = 0;
-        if (watchThread == NULL)
-            StartWatchNow(hwnd);
+    index = MailboxOfTimer(timer, ID_IDLE_START_TIMER);
+    if (index >= 0) {
+        KillTimer(hwnd, timer);
+        mailboxRecords[index].watch.startTimerArmed = 0;
+        if (mailboxRecords[index].watch.thread == NULL)
+            StartWatchNow(hwnd, index);
         return 1;
     }
-    if (timer == ID_IDLE_BYE_TIMER) {
-        KillTimer(hwnd, ID_IDLE_BYE_TIMER);
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    index = MailboxOfTimer(timer, ID_IDLE_BYE_TIMER);
+    if (index >= 0) {
+        KillTimer(hwnd, timer);
+        SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
         return 1;
     }
     return 0;
 }
 
-// Stops the watch, if one runs, and a start that waits; gives its DONE and
-// LOGOUT up to waitMs. Returns whether a watch was running or waiting to
-// start.
-int StopIdleWatch(HWND hwnd, DWORD waitMs)
+// Stops mailbox index's watch, if one runs, and a start that waits; gives
+// its DONE and LOGOUT up to waitMs. Returns whether a watch was running or
+// waiting to start.
+static int StopIdleWatch(HWND hwnd, int index, DWORD waitMs)
 {
-    int waiting = startTimerArmed;
-    KillTimer(hwnd, ID_IDLE_START_TIMER);
-    startTimerArmed = 0;
-    if (watchThread == NULL)
+    WatchState *watch = &mailboxRecords[index].watch;
+    int waiting = watch->startTimerArmed;
+    KillTimer(hwnd, MAILBOX_TIMER(ID_IDLE_START_TIMER, index));
+    watch->startTimerArmed = 0;
+    if (watch->thread == NULL)
         return waiting;
-    SetEvent(watchStop);
+    SetEvent(watch->stop);
     if (waitMs > 0)
-        WaitForSingleObject(watchThread, waitMs);
-    ForgetWatch();
+        WaitForSingleObject(watch->thread, waitMs);
+    ForgetWatch(watch);
     return 1;
+}
+
+// Stops every mailbox's watch, each given up to waitMs for DONE and
+// LOGOUT; returns whether one ran or waited to start.
+int StopIdleWatches(HWND hwnd, DWORD waitMs)
+{
+    int stopped = 0;
+    for (int index = 0; index < MAILBOX_LIMIT; index++)
+        stopped |= StopIdleWatch(hwnd, index, waitMs);
+    return stopped;
 }
 
 // The settings have changed: the next check starts a watch afresh, whatever
 // the server said to the old ones.
 void OnSettingsChangedForIdle(HWND hwnd)
 {
-    StopIdleWatch(hwnd, 0);
-    idleRefused = 0;
-    waitBeforeWatchMs = 0;
+    StopIdleWatches(hwnd, 0);
+    for (MailboxRecord &record : mailboxRecords) {
+        record.watch.refused = 0;
+        record.watch.waitBeforeMs = 0;
+    }
 }

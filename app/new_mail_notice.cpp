@@ -19,22 +19,6 @@
 
 static const WCHAR noticeTitle[] = L"Tolvaran";
 
-// The count of the last successful check; the first one counts up from 0.
-static int lastMailCount;
-// The mailbox of the last successful IMAP check, if the last success was one.
-static int haveLastMailbox;
-static DWORD lastUidValidity;
-static DWORD lastUidNext;
-
-// A notice that waits for the check's summary of the new messages, and
-// what the check needs to find them.
-static int noticePending;
-// The number of the check whose report left it waiting: the summary of an
-// older check that still talks to its server is not this one's.
-static int pendingNumber;
-static NoticeRequest pendingRequest;
-static char pendingCountText[TOOLTIP_BUFFER_SIZE];
-
 // Shows the new-mail notice, with the new-mail picture.
 static void ShowNotice(const WCHAR *title, const WCHAR *text)
 {
@@ -56,30 +40,31 @@ static void ShowCountNotice(const char *text)
 // since start counts every unseen message as new, as POP3 counts up from 0;
 // a changed UIDVALIDITY means the server renumbered its mailbox, which is
 // no arrival.
-static int MailboxGotNewMail(int count, const MailboxReport *mailbox)
+static int MailboxGotNewMail(NoticeState *notice, int count, const MailboxReport *mailbox)
 {
-    int arrived = count > 0 && (!haveLastMailbox || (mailbox->uidValidity == lastUidValidity &&
-                                                     mailbox->uidNext > lastUidNext));
-    haveLastMailbox = 1;
-    lastUidValidity = mailbox->uidValidity;
-    lastUidNext = mailbox->uidNext;
+    int arrived = count > 0 && (!notice->haveLastMailbox || (mailbox->uidValidity == notice->lastUidValidity &&
+                                                             mailbox->uidNext > notice->lastUidNext));
+    notice->haveLastMailbox = 1;
+    notice->lastUidValidity = mailbox->uidValidity;
+    notice->lastUidNext = mailbox->uidNext;
     return arrived;
 }
 
 // A notice that waited for headers that never came gives the count.
-static void ShowPendingCount(void)
+static void ShowPendingCount(NoticeState *notice)
 {
-    if (!noticePending)
+    if (!notice->pending)
         return;
-    noticePending = 0;
-    ShowCountNotice(pendingCountText);
+    notice->pending = 0;
+    ShowCountNotice(notice->pendingCountText);
 }
 
 // After a successful report: a notice once per arrival. With senders and
 // subjects wanted, it waits for the check's summary. A later report leaves
 // a waiting notice alone, unless it brings one of its own: then the one
 // that waited shows at once, with the count.
-void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox, int number)
+void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const MailboxReport *mailbox,
+                   int number)
 {
     int count;
     if (status == CHECK_NO_MAIL)
@@ -88,62 +73,63 @@ void NoteMailCount(WPARAM status, const char *text, const MailboxReport *mailbox
         count = atoi(text);  // the report reads " N ..."
     else
         return;
-    NoticeRequest request = {1, mailbox == NULL ? 0 : !haveLastMailbox, lastUidNext, lastMailCount};
+    NoticeRequest request = {1, mailbox == NULL ? 0 : !notice->haveLastMailbox, notice->lastUidNext,
+                             notice->lastMailCount};
     int arrived;
     // A STATUS without UIDNEXT leaves only the count to go by, as POP3's.
     if (mailbox != NULL && mailbox->uidNext != 0) {
-        arrived = MailboxGotNewMail(count, mailbox);
+        arrived = MailboxGotNewMail(notice, count, mailbox);
     } else {
-        arrived = count > lastMailCount;
-        haveLastMailbox = 0;
+        arrived = count > notice->lastMailCount;
+        notice->haveLastMailbox = 0;
     }
     if (arrived && mailSettings.notifyNewMail == NOTICE_COUNT_ONLY) {
         ShowCountNotice(text);
     } else if (arrived && mailSettings.notifyNewMail == NOTICE_WHO_AND_WHAT) {
-        ShowPendingCount();
-        noticePending = 1;
-        pendingNumber = number;
-        pendingRequest = request;
-        CopyTextCut(pendingCountText, sizeof pendingCountText, text);
+        ShowPendingCount(notice);
+        notice->pending = 1;
+        notice->pendingNumber = number;
+        notice->pendingRequest = request;
+        CopyTextCut(notice->pendingCountText, sizeof notice->pendingCountText, text);
     }
-    lastMailCount = count;
+    notice->lastMailCount = count;
 }
 
 // The check asks, right after its report, whether a notice waits for the
 // headers of the new messages.
-void OnNoticeWanted(int number, NoticeRequest *request)
+void OnNoticeWanted(NoticeState *notice, int number, NoticeRequest *request)
 {
-    if (noticePending && number == pendingNumber)
-        *request = pendingRequest;
+    if (notice->pending && number == notice->pendingNumber)
+        *request = notice->pendingRequest;
     else
         request->wanted = 0;
 }
 
 // A check's session is over: if its notice still waits, the headers will
 // not come.
-void NoteCheckEndedForNotice(int number)
+void NoteCheckEndedForNotice(NoticeState *notice, int number)
 {
-    if (number == pendingNumber)
-        ShowPendingCount();
+    if (number == notice->pendingNumber)
+        ShowPendingCount(notice);
 }
 
 // The check's summary: the notice that waited for it names the newest
 // messages, falls back to the count when the headers could not be had, and
 // is dropped when no new message is left unread.
-void OnMailSummary(int number, const MailSummary *summary)
+void OnMailSummary(NoticeState *notice, int number, const MailSummary *summary)
 {
-    if (!noticePending || number != pendingNumber)
+    if (!notice->pending || number != notice->pendingNumber)
         return;
-    noticePending = 0;
+    notice->pending = 0;
     if (summary->outcome == SUMMARY_NONE_NEW)
         return;
     if (summary->outcome != SUMMARY_LISTED || summary->listed <= 0) {
-        ShowCountNotice(pendingCountText);
+        ShowCountNotice(notice->pendingCountText);
         return;
     }
     WCHAR title[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfoTitle)];
     WCHAR text[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfo)];
-    CountTextToWide(pendingCountText, title, ARRAYSIZE(title));
+    CountTextToWide(notice->pendingCountText, title, ARRAYSIZE(title));
     FormatSummaryNotice(summary, text, ARRAYSIZE(text));
     ShowNotice(title, text);
 }

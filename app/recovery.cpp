@@ -70,7 +70,7 @@ void OnResume(HWND hwnd)
 void OnSuspend(HWND hwnd)
 {
     suspendedSinceResume = 1;
-    StopIdleWatch(hwnd, 0);
+    StopIdleWatches(hwnd, 0);
 }
 
 // Whether a network change should bring a check: a curable failure and no
@@ -84,7 +84,7 @@ static int NetworkCheckWanted(int timedCheckComing)
 // for its start, and (re)starts the wait for the burst's end.
 void OnNetworkChanged(HWND hwnd, int timedCheckComing)
 {
-    if (StopIdleWatch(hwnd, 0))
+    if (StopIdleWatches(hwnd, 0))
         watchLostToNetwork = 1;
     if (NetworkCheckWanted(timedCheckComing))
         SetTimer(hwnd, ID_NETWORK_TIMER, networkSettleMs, NULL);

@@ -14,26 +14,24 @@
 
 // Sent by the shell to every top-level window when it has (re)started.
 static UINT taskbarCreatedMessage;
-// The check timer is counting down.
-static int checkTimerArmed;
 // The timer that fires first after start-up has not fired yet.
 static int firstTimerDue;
-// One check runs at a time, from its connect until its socket is closed:
-// the report comes before the headers for the notice and the log-out, and a
-// server that locks the mailbox for a session would refuse a second log-in
-// meanwhile. A start asked meanwhile brings one check after the close.
-static int checkRunning;
-static int checkWanted;
-// The number of the check last started, and of the newest report shown.
-static int checkNumber;
-static int shownNumber;
+// The number of the check last started, of any mailbox: numbers are never
+// shared, so each message a check sends finds its mailbox by it.
+static int lastCheckNumber;
 // The check's thread routine; a variable, so that the tests can hold checks.
 void(__cdecl *checkThreadRoutine)(void *) = NumberedCheckThread;
 
-// Whether a timed check is coming.
-int CheckTimerArmed(void)
+// The mailbox of a check's message by its number, or -1 for a check no
+// mailbox runs now. A run not numbered (0) is mailbox 1's.
+static int MailboxOfCheck(int number)
 {
-    return checkTimerArmed;
+    if (number == 0)
+        return 0;
+    for (int index = 0; index < MAILBOX_LIMIT; index++)
+        if (mailboxRecords[index].check.number == number)
+            return index;
+    return -1;
 }
 
 // Adds the tray entry and arms the first check for as soon as the loop runs.
@@ -41,23 +39,24 @@ static void OnCreate(HWND hwnd)
 {
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     AddTrayIcon(hwnd, &trayData);
-    SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
-    checkTimerArmed = 1;
-    firstTimerDue = 1;
     // A window just made has no check of its own yet.
-    checkRunning = checkWanted = 0;
-    shownNumber = 0;
+    for (MailboxRecord &record : mailboxRecords)
+        record.check = CheckState();
+    SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
+    mailboxRecords[0].check.timerArmed = 1;
+    firstTimerDue = 1;
     StartNetworkWatch(hwnd);
 }
 
-// Arms the one-shot check timer with the current interval.
-static void ArmCheckTimer(HWND hwnd)
+// Arms mailbox index's one-shot check timer with its current interval.
+static void ArmCheckTimer(HWND hwnd, int index)
 {
     // The timer takes its delay unsigned: a negative interval means the
     // longest delay it knows rather than a wrapped-around value.
-    UINT delay = mailSettings.mailbox[0].intervalMs < 0 ? USER_TIMER_MAXIMUM : (UINT)mailSettings.mailbox[0].intervalMs;
-    SetTimer(hwnd, ID_CHECK_TIMER, delay, NULL);
-    checkTimerArmed = 1;
+    int interval = mailSettings.mailbox[index].intervalMs;
+    UINT delay = interval < 0 ? USER_TIMER_MAXIMUM : (UINT)interval;
+    SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), delay, NULL);
+    mailboxRecords[index].check.timerArmed = 1;
 }
 
 // The settings dialog; every close of it starts a fresh check, and a save
@@ -73,27 +72,32 @@ static void RunSettingsCommand(HWND hwnd)
         ShowSaveFailure(hwnd, iniPath);
 }
 
-// The timed check is due: the timer is one-shot, so it goes off first. With
-// no server to check at start-up, the settings come first instead: the user
-// of a new install sees where they are, and their closing starts the check.
-static void OnCheckTimer(HWND hwnd)
+// Mailbox index's timed check is due: the timer is one-shot, so it goes
+// off first. With no server to check at start-up, the settings come first
+// instead: the user of a new install sees where they are, and their closing
+// starts the check.
+static void OnCheckTimer(HWND hwnd, int index)
 {
-    KillTimer(hwnd, ID_CHECK_TIMER);
-    checkTimerArmed = 0;
-    int first = firstTimerDue;
-    firstTimerDue = 0;
+    KillTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index));
+    mailboxRecords[index].check.timerArmed = 0;
+    int first = firstTimerDue && index == 0;
+    if (index == 0)
+        firstTimerDue = 0;
     if (first && mailSettings.mailbox[0].serverName[0] == '\0')
         RunSettingsCommand(hwnd);
     else
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+        SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
 }
 
 // One of the window's timers: the recovery checks' own, the IDLE watch's,
-// or the schedule's.
+// or a mailbox's schedule.
 static void OnTimer(HWND hwnd, UINT_PTR timer)
 {
-    if (!OnRecoveryTimer(hwnd, timer, checkTimerArmed) && !OnIdleTimer(hwnd, timer))
-        OnCheckTimer(hwnd);
+    if (OnRecoveryTimer(hwnd, timer, mailboxRecords[0].check.timerArmed) || OnIdleTimer(hwnd, timer))
+        return;
+    int index = MailboxOfTimer(timer, ID_CHECK_TIMER);
+    if (index >= 0)
+        OnCheckTimer(hwnd, index);
 }
 
 // Sleep and resume; the message wants TRUE back.
@@ -106,53 +110,63 @@ static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
     return TRUE;
 }
 
-// Starts one check run on a thread of its own, numbered after the last;
-// nothing waits for it. While one runs, the start is kept for its end.
-static void StartCheckRun(HWND hwnd)
+// Starts one check run of mailbox index on a thread of its own, numbered
+// after the last; nothing waits for it. While one runs, the start is kept
+// for its end.
+static void StartCheckRun(HWND hwnd, int index)
 {
-    if (checkRunning) {
-        checkWanted = 1;
+    if (index < 0 || index >= MAILBOX_LIMIT)
+        return;
+    CheckState *check = &mailboxRecords[index].check;
+    if (check->running) {
+        check->wanted = 1;
         return;
     }
     CheckStart *start = (CheckStart *)HeapAlloc(GetProcessHeap(), 0, sizeof *start);
     if (start == NULL)
         return;
     // 1 to 65535, as a report's wParam carries it; 0 is a run not numbered.
-    int number = checkNumber % 0xFFFF + 1;
+    int number = lastCheckNumber % 0xFFFF + 1;
     start->window = hwnd;
     start->number = number;
+    start->mailbox = index;
     if (_beginthread(checkThreadRoutine, 0, start) == (uintptr_t)-1) {
         HeapFree(GetProcessHeap(), 0, start);
         return;
     }
-    checkNumber = number;
-    checkRunning = 1;
+    lastCheckNumber = number;
+    check->number = number;
+    check->running = 1;
 }
 
 // Whether a report numbered number is to be shown: one not numbered, or
 // one of a check no older than the newest shown, which it then becomes.
-static int ReportIsCurrent(int number)
+static int ReportIsCurrent(CheckState *check, int number)
 {
     if (number == 0)
         return 1;
     // Numbers wrap round; a check more than 32767 starts older is long gone.
-    if (shownNumber != 0 && (short)(WORD)(number - shownNumber) < 0)
+    if (check->shown != 0 && (short)(WORD)(number - check->shown) < 0)
         return 0;
-    shownNumber = number;
+    check->shown = number;
     return 1;
 }
 
-// The running check's session is over: a notice still waiting for its
-// headers gives the count, and a start asked meanwhile starts the next.
+// A check's session is over: a notice still waiting for its headers gives
+// the count, and a start asked meanwhile starts the next.
 static void OnCheckEnded(HWND hwnd, int number)
 {
-    NoteCheckEndedForNotice(number);
-    if (!checkRunning || number != checkNumber)
+    int index = MailboxOfCheck(number);
+    if (index < 0)
         return;
-    checkRunning = 0;
-    if (checkWanted) {
-        checkWanted = 0;
-        StartCheckRun(hwnd);
+    MailboxRecord *record = &mailboxRecords[index];
+    NoteCheckEndedForNotice(&record->notice, number);
+    if (!record->check.running || number != record->check.number)
+        return;
+    record->check.running = 0;
+    if (record->check.wanted) {
+        record->check.wanted = 0;
+        StartCheckRun(hwnd, index);
     }
 }
 
@@ -165,21 +179,22 @@ static int FailurePasses(LPARAM text)
 // Shows a check run's report; success and a failure that passes re-arm the
 // timer, any other failure leaves it. An IMAP check's success comes with
 // its mailbox, which decides the notice.
-static void ShowReport(HWND hwnd, WPARAM status, LPARAM text, const MailboxReport *mailbox, int number)
+static void ShowReport(HWND hwnd, int index, WPARAM status, LPARAM text, const MailboxReport *mailbox,
+                       int number)
 {
     switch (status) {
     case CHECK_NO_MAIL:
         SetTrayIcon(IDI_NO_MAIL);
-        ArmCheckTimer(hwnd);
+        ArmCheckTimer(hwnd, index);
         break;
     case CHECK_NEW_MAIL:
         SetTrayIcon(IDI_NEW_MAIL);
-        ArmCheckTimer(hwnd);
+        ArmCheckTimer(hwnd, index);
         break;
     case CHECK_FAILED:
         SetTrayIcon(IDI_CHECK_ERROR);
         if (FailurePasses(text))
-            ArmCheckTimer(hwnd);
+            ArmCheckTimer(hwnd, index);
         break;
     case CHECK_AUTH_FAILED:
         SetTrayIcon(IDI_AUTH_ERROR);
@@ -191,18 +206,37 @@ static void ShowReport(HWND hwnd, WPARAM status, LPARAM text, const MailboxRepor
         SetTrayTip((const char *)text);
     UpdateTrayIcon();
     NoteReportForRecovery(status, (const char *)text);
-    NoteMailCount(status, (const char *)text, mailbox, number);
+    NoteMailCount(&mailboxRecords[index].notice, status, (const char *)text, mailbox, number);
     if (mailbox != NULL)
-        NoteMailboxForIdle(hwnd, mailbox);
+        NoteMailboxForIdle(hwnd, index, mailbox);
 }
 
-// A check run's report: shown unless a newer one is. The check goes on
-// until its session is over.
+// A check run's report: shown unless a newer one of its mailbox is. The
+// check goes on until its session is over.
 static void OnCheckResult(HWND hwnd, WPARAM wParam, LPARAM text, const MailboxReport *mailbox)
 {
     int number = HIWORD(wParam);
-    if (ReportIsCurrent(number))
-        ShowReport(hwnd, LOWORD(wParam), text, mailbox, number);
+    int index = MailboxOfCheck(number);
+    if (index >= 0 && ReportIsCurrent(&mailboxRecords[index].check, number))
+        ShowReport(hwnd, index, LOWORD(wParam), text, mailbox, number);
+}
+
+// The window's question to a check after its report, and the summary that
+// follows, handed to the notice of the check's mailbox.
+static void OnNoticeWanted(int number, NoticeRequest *request)
+{
+    int index = MailboxOfCheck(number);
+    if (index >= 0)
+        OnNoticeWanted(&mailboxRecords[index].notice, number, request);
+    else
+        request->wanted = 0;
+}
+
+static void OnMailSummary(int number, const MailSummary *summary)
+{
+    int index = MailboxOfCheck(number);
+    if (index >= 0)
+        OnMailSummary(&mailboxRecords[index].notice, number, summary);
 }
 
 // An IMAP check's success: its text and mailbox in one record.
@@ -245,12 +279,14 @@ static void OnCommand(HWND hwnd, WORD command)
 // Stops the schedule and takes the entry out of the tray before the window goes.
 static void OnClose(HWND hwnd)
 {
-    KillTimer(hwnd, ID_CHECK_TIMER);
-    checkTimerArmed = 0;
+    for (int index = 0; index < MAILBOX_LIMIT; index++) {
+        KillTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index));
+        mailboxRecords[index].check.timerArmed = 0;
+    }
     StopRecoveryTimers(hwnd);
     StopNetworkWatch();
     // DONE and LOGOUT get a second; the exit does not wait longer.
-    StopIdleWatch(hwnd, 1000);
+    StopIdleWatches(hwnd, 1000);
     RemoveTrayIcon();
     DestroyWindow(hwnd);
 }
@@ -266,7 +302,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         OnTimer(hwnd, wParam);
         return 0;
     case WM_STARTCHECK:
-        StartCheckRun(hwnd);
+        StartCheckRun(hwnd, (int)wParam);
         return 0;
     case WM_CHECKRESULT:
         OnCheckResult(hwnd, wParam, lParam, NULL);
@@ -290,7 +326,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         ShowServerAlert((const char *)lParam);
         return 0;
     case WM_NETWORKCHANGED:
-        OnNetworkChanged(hwnd, checkTimerArmed);
+        OnNetworkChanged(hwnd, mailboxRecords[0].check.timerArmed);
         return 0;
     case WM_POWERBROADCAST:
         return OnPowerBroadcast(hwnd, wParam);

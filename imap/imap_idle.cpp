@@ -220,7 +220,7 @@ unsigned __stdcall IdleWatchThread(void *argument)
     IdleWatchStart start = *(IdleWatchStart *)argument;
     HeapFree(GetProcessHeap(), 0, argument);
     MailCredentials credentials;
-    CopyCredentials(0, &credentials);
+    CopyCredentials(start.mailbox, &credentials);
     RunIdleWatch(start.window, start.stop, start.number, &credentials, CHECK_TIMEOUT_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
     CloseHandle(start.stop);

@@ -20,6 +20,7 @@ struct IdleWatchStart {
     HWND window;
     HANDLE stop;  // set when the watch must end: DONE and LOGOUT, no message
     LPARAM number;
+    int mailbox;  // the settings' mailbox to watch, 0 for mailbox 1
 };
 
 // Thread routine (_beginthreadex): runs the watch with a copy of the

@@ -51,7 +51,7 @@ void __cdecl NumberedCheckThread(void *argument)
     CheckStart start = *(CheckStart *)argument;
     HeapFree(GetProcessHeap(), 0, argument);
     MailCredentials credentials;
-    CopyCredentials(0, &credentials);
+    CopyCredentials(start.mailbox, &credentials);
     RunNumberedCheck(start.window, start.number, &credentials, CHECK_TIMEOUT_MS, CHECK_DEADLINE_MS);
     SecureZeroMemory(&credentials, sizeof credentials);
 }

@@ -10,7 +10,8 @@
 // HeapAlloc on the process heap and freed by the thread.
 struct CheckStart {
     HWND window;
-    int number;  // 1 to 65535: each report carries it back
+    int number;   // 1 to 65535: each report carries it back
+    int mailbox;  // the settings' mailbox to check, 0 for mailbox 1
 };
 
 // Thread routine started with _beginthread: a check whose reports carry
