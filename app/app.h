@@ -23,6 +23,10 @@ struct CheckState {
     int wanted;
     int number;  // of the check last started
     int shown;   // of the newest report shown
+    // The newest report shown: whether there is one, its status and text.
+    int reported;
+    int status;
+    char text[TOOLTIP_BUFFER_SIZE];
 };
 
 // The new-mail notice's memory of one mailbox (app/new_mail_notice.cpp).
@@ -63,6 +67,24 @@ struct MailboxRecord {
 };
 extern MailboxRecord mailboxRecords[MAILBOX_LIMIT];
 
+// How many mailboxes the window runs: the settings', and mailbox 1 always.
+int MailboxCount(void);
+// Mailbox index's label in UTF-16: MAIL_NAME as set, else the host part of
+// its server; cut to capacity units with the NUL.
+void MailboxLabel(int index, WCHAR *label, int capacity);
+
+// The one tray icon and tooltip for every mailbox (app/tray_summary.cpp):
+// mailbox index has just shown a report of status and text (NULL keeps its
+// last text).
+void ShowMailboxesInTray(int index, int status, const char *text);
+// The tooltip of count mailboxes, one line "label: text" per mailbox that
+// has reported, into tip of capacity units; labels shortened before texts.
+void FormatMailboxesTip(int count, WCHAR *tip, int capacity);
+// The icon of count mailboxes: new mail in any, else a refused log-in in
+// any, else a failure in any, else no mail; the application's icon until
+// every one has reported.
+int MailboxesIcon(int count);
+
 // A timer of mailbox index: each kind has its base identifier (mailbox 1's),
 // and the others count down from it in steps of 16.
 #define MAILBOX_TIMER(base, index) ((base) - 16 * (index))
@@ -83,6 +105,9 @@ void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data);
 void SetTrayIcon(int iconId);
 void SetTrayTip(const char *text);
 void UpdateTrayIcon(void);
+// Shows the record's icon with a tooltip of up to 127 UTF-16 units, in the
+// record's UTF-16 layout; NULL goes back to the record's own tooltip.
+void UpdateTrayIconWide(const WCHAR *tip);
 void RestoreTrayIcon(void);
 void RemoveTrayIcon(void);
 void ShowTrayNotice(const WCHAR *title, const WCHAR *text, DWORD flags);
@@ -90,6 +115,8 @@ void ShowTrayNotice(const WCHAR *title, const WCHAR *text, DWORD flags);
 // The check's thread routine (app/tray.cpp), a variable so that the tests
 // can hold checks; it takes a CheckStart.
 extern void(__cdecl *checkThreadRoutine)(void *);
+// How far apart mailboxes that start together start (app/tray.cpp).
+extern UINT mailboxSpacingMs;
 
 // A server's [ALERT] as a notice, once per text in a run of the program
 // (app/server_alert.cpp).
@@ -98,13 +125,15 @@ void ShowServerAlert(const char *text);
 // The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
 // the IMAP check's record, NULL after a POP3 check.
 struct MailboxReport;
-void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const MailboxReport *mailbox,
-                   int number);
+void NoteMailCount(int index, WPARAM status, const char *text, const MailboxReport *mailbox, int number);
 // The check's question after its report, the summary that follows, and
-// the end of its session.
-void OnNoticeWanted(NoticeState *notice, int number, NoticeRequest *request);
-void OnMailSummary(NoticeState *notice, int number, const MailSummary *summary);
-void NoteCheckEndedForNotice(NoticeState *notice, int number);
+// the end of its session; index is the check's mailbox.
+void OnNoticeWanted(int index, int number, NoticeRequest *request);
+void OnMailSummary(int index, int number, const MailSummary *summary);
+void NoteCheckEndedForNotice(int index, int number);
+// The mailbox of the last new-mail notice shown: a click on it starts
+// that mailbox's program.
+extern int noticeMailbox;
 
 // The notice's UTF-16 text (app/notice_text.cpp).
 int CopyWideCut(WCHAR *field, int capacity, const WCHAR *text);
@@ -150,6 +179,7 @@ int TrayImageId(void);
 
 // The tray menu and the double-click launch (app/tray_menu.cpp).
 int ShowTrayMenu(HWND hwnd);
-void LaunchProgram(HWND hwnd);
+// Starts mailbox index's program, or mailbox 1's where it has none.
+void LaunchProgram(HWND hwnd, int index);
 
 #endif

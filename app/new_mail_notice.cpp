@@ -4,6 +4,7 @@
 #include "app/app.h"
 
 #include <stdlib.h>
+#include <wchar.h>
 
 #include "checkrun/check_limits.h"
 #include "checkrun/check_messages.h"
@@ -19,21 +20,48 @@
 
 static const WCHAR noticeTitle[] = L"Tolvaran";
 
-// Shows the new-mail notice, with the new-mail picture.
-static void ShowNotice(const WCHAR *title, const WCHAR *text)
+int noticeMailbox;
+
+// Shows mailbox index's new-mail notice, with the new-mail picture.
+static void ShowNotice(int index, const WCHAR *title, const WCHAR *text)
 {
+    noticeMailbox = index;
     ShowTrayNotice(title, text, NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME);
 }
 
+// The title of a notice that names the messages: the count, and with two
+// mailboxes or more the mailbox before it ("label: 3 件の新着メールがあります").
+static void NoticeTitle(int index, const char *countText, WCHAR *title, int capacity)
+{
+    WCHAR count[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfoTitle)];
+    CountTextToWide(countText, count, ARRAYSIZE(count));
+    if (MailboxCount() == 1) {
+        CopyWideCut(title, capacity, count);
+        return;
+    }
+    WCHAR label[MAILBOX_LABEL_SIZE];
+    MailboxLabel(index, label, ARRAYSIZE(label));
+    WCHAR both[MAILBOX_LABEL_SIZE + ARRAYSIZE(count) + 2];
+    wcscpy(both, label);
+    wcscat(both, L": ");
+    wcscat(both, count);
+    CopyWideCut(title, capacity, both);
+}
+
 // The notice that gives only the count: the report's text under the
-// program's name.
-static void ShowCountNotice(const char *text)
+// program's name, or with two mailboxes or more under "label: count".
+static void ShowCountNotice(int index, const char *text)
 {
     WCHAR wide[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfo)];
     int length = MultiByteToWideChar(932, 0, text, -1, wide, ARRAYSIZE(wide));
     if (length <= 0)
         wide[0] = 0;
-    ShowNotice(noticeTitle, wide);
+    WCHAR title[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfoTitle)];
+    if (MailboxCount() == 1)
+        CopyWideCut(title, ARRAYSIZE(title), noticeTitle);
+    else
+        NoticeTitle(index, text, title, ARRAYSIZE(title));
+    ShowNotice(index, title, wide);
 }
 
 // Whether an IMAP check with count unseen saw new arrivals. The first one
@@ -51,21 +79,22 @@ static int MailboxGotNewMail(NoticeState *notice, int count, const MailboxReport
 }
 
 // A notice that waited for headers that never came gives the count.
-static void ShowPendingCount(NoticeState *notice)
+static void ShowPendingCount(int index)
 {
+    NoticeState *notice = &mailboxRecords[index].notice;
     if (!notice->pending)
         return;
     notice->pending = 0;
-    ShowCountNotice(notice->pendingCountText);
+    ShowCountNotice(index, notice->pendingCountText);
 }
 
 // After a successful report: a notice once per arrival. With senders and
 // subjects wanted, it waits for the check's summary. A later report leaves
 // a waiting notice alone, unless it brings one of its own: then the one
 // that waited shows at once, with the count.
-void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const MailboxReport *mailbox,
-                   int number)
+void NoteMailCount(int index, WPARAM status, const char *text, const MailboxReport *mailbox, int number)
 {
+    NoticeState *notice = &mailboxRecords[index].notice;
     int count;
     if (status == CHECK_NO_MAIL)
         count = 0;
@@ -84,9 +113,9 @@ void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const M
         notice->haveLastMailbox = 0;
     }
     if (arrived && mailSettings.notifyNewMail == NOTICE_COUNT_ONLY) {
-        ShowCountNotice(text);
+        ShowCountNotice(index, text);
     } else if (arrived && mailSettings.notifyNewMail == NOTICE_WHO_AND_WHAT) {
-        ShowPendingCount(notice);
+        ShowPendingCount(index);
         notice->pending = 1;
         notice->pendingNumber = number;
         notice->pendingRequest = request;
@@ -97,8 +126,9 @@ void NoteMailCount(NoticeState *notice, WPARAM status, const char *text, const M
 
 // The check asks, right after its report, whether a notice waits for the
 // headers of the new messages.
-void OnNoticeWanted(NoticeState *notice, int number, NoticeRequest *request)
+void OnNoticeWanted(int index, int number, NoticeRequest *request)
 {
+    const NoticeState *notice = &mailboxRecords[index].notice;
     if (notice->pending && number == notice->pendingNumber)
         *request = notice->pendingRequest;
     else
@@ -107,29 +137,30 @@ void OnNoticeWanted(NoticeState *notice, int number, NoticeRequest *request)
 
 // A check's session is over: if its notice still waits, the headers will
 // not come.
-void NoteCheckEndedForNotice(NoticeState *notice, int number)
+void NoteCheckEndedForNotice(int index, int number)
 {
-    if (number == notice->pendingNumber)
-        ShowPendingCount(notice);
+    if (number == mailboxRecords[index].notice.pendingNumber)
+        ShowPendingCount(index);
 }
 
 // The check's summary: the notice that waited for it names the newest
 // messages, falls back to the count when the headers could not be had, and
 // is dropped when no new message is left unread.
-void OnMailSummary(NoticeState *notice, int number, const MailSummary *summary)
+void OnMailSummary(int index, int number, const MailSummary *summary)
 {
+    NoticeState *notice = &mailboxRecords[index].notice;
     if (!notice->pending || number != notice->pendingNumber)
         return;
     notice->pending = 0;
     if (summary->outcome == SUMMARY_NONE_NEW)
         return;
     if (summary->outcome != SUMMARY_LISTED || summary->listed <= 0) {
-        ShowCountNotice(notice->pendingCountText);
+        ShowCountNotice(index, notice->pendingCountText);
         return;
     }
     WCHAR title[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfoTitle)];
     WCHAR text[ARRAYSIZE(((NOTIFYICONDATAW *)0)->szInfo)];
-    CountTextToWide(notice->pendingCountText, title, ARRAYSIZE(title));
+    NoticeTitle(index, notice->pendingCountText, title, ARRAYSIZE(title));
     FormatSummaryNotice(summary, text, ARRAYSIZE(text));
-    ShowNotice(title, text);
+    ShowNotice(index, title, text);
 }

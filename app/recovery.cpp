@@ -105,7 +105,7 @@ static void OnNetworkSettled(HWND hwnd, int timedCheckComing)
     networkChecked = 1;
     lastNetworkCheckTick = now;
     watchLostToNetwork = 0;
-    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+    SendMessageA(hwnd, WM_STARTCHECK, START_ALL_MAILBOXES, 0);
 }
 
 // The timers of this file; returns 0 for any other.
@@ -114,7 +114,7 @@ int OnRecoveryTimer(HWND hwnd, UINT_PTR timer, int timedCheckComing)
     if (timer == ID_RESUME_TIMER) {
         KillTimer(hwnd, ID_RESUME_TIMER);
         resumeCheckPending = 0;
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+        SendMessageA(hwnd, WM_STARTCHECK, START_ALL_MAILBOXES, 0);
         return 1;
     }
     if (timer == ID_NETWORK_TIMER) {

@@ -21,6 +21,9 @@ static int firstTimerDue;
 static int lastCheckNumber;
 // The check's thread routine; a variable, so that the tests can hold checks.
 void(__cdecl *checkThreadRoutine)(void *) = NumberedCheckThread;
+// Mailboxes that start together start this far apart: servers such as
+// Gmail refuse a burst of log-ins from one address.
+UINT mailboxSpacingMs = 1000;
 
 // The mailbox of a check's message by its number, or -1 for a check no
 // mailbox runs now. A run not numbered (0) is mailbox 1's.
@@ -42,9 +45,11 @@ static void OnCreate(HWND hwnd)
     // A window just made has no check of its own yet.
     for (MailboxRecord &record : mailboxRecords)
         record.check = CheckState();
-    SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
-    mailboxRecords[0].check.timerArmed = 1;
     firstTimerDue = 1;
+    for (int index = 0; index < MailboxCount(); index++) {
+        SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), index * mailboxSpacingMs, NULL);
+        mailboxRecords[index].check.timerArmed = 1;
+    }
     StartNetworkWatch(hwnd);
 }
 
@@ -110,6 +115,19 @@ static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
     return TRUE;
 }
 
+static void StartCheckRun(HWND hwnd, int index);
+
+// Starts a check of every mailbox: mailbox 1 at once, each next one a
+// spacing later, by its schedule's timer.
+static void StartAllMailboxes(HWND hwnd)
+{
+    StartCheckRun(hwnd, 0);
+    for (int index = 1; index < MailboxCount(); index++) {
+        SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), index * mailboxSpacingMs, NULL);
+        mailboxRecords[index].check.timerArmed = 1;
+    }
+}
+
 // Starts one check run of mailbox index on a thread of its own, numbered
 // after the last; nothing waits for it. While one runs, the start is kept
 // for its end.
@@ -160,7 +178,7 @@ static void OnCheckEnded(HWND hwnd, int number)
     if (index < 0)
         return;
     MailboxRecord *record = &mailboxRecords[index];
-    NoteCheckEndedForNotice(&record->notice, number);
+    NoteCheckEndedForNotice(index, number);
     if (!record->check.running || number != record->check.number)
         return;
     record->check.running = 0;
@@ -182,31 +200,11 @@ static int FailurePasses(LPARAM text)
 static void ShowReport(HWND hwnd, int index, WPARAM status, LPARAM text, const MailboxReport *mailbox,
                        int number)
 {
-    switch (status) {
-    case CHECK_NO_MAIL:
-        SetTrayIcon(IDI_NO_MAIL);
+    if (status == CHECK_NO_MAIL || status == CHECK_NEW_MAIL || (status == CHECK_FAILED && FailurePasses(text)))
         ArmCheckTimer(hwnd, index);
-        break;
-    case CHECK_NEW_MAIL:
-        SetTrayIcon(IDI_NEW_MAIL);
-        ArmCheckTimer(hwnd, index);
-        break;
-    case CHECK_FAILED:
-        SetTrayIcon(IDI_CHECK_ERROR);
-        if (FailurePasses(text))
-            ArmCheckTimer(hwnd, index);
-        break;
-    case CHECK_AUTH_FAILED:
-        SetTrayIcon(IDI_AUTH_ERROR);
-        break;
-    default:
-        break;
-    }
-    if (text != 0)
-        SetTrayTip((const char *)text);
-    UpdateTrayIcon();
+    ShowMailboxesInTray(index, (int)status, (const char *)text);
     NoteReportForRecovery(status, (const char *)text);
-    NoteMailCount(&mailboxRecords[index].notice, status, (const char *)text, mailbox, number);
+    NoteMailCount(index, status, (const char *)text, mailbox, number);
     if (mailbox != NULL)
         NoteMailboxForIdle(hwnd, index, mailbox);
 }
@@ -227,7 +225,7 @@ static void OnNoticeWanted(int number, NoticeRequest *request)
 {
     int index = MailboxOfCheck(number);
     if (index >= 0)
-        OnNoticeWanted(&mailboxRecords[index].notice, number, request);
+        OnNoticeWanted(index, number, request);
     else
         request->wanted = 0;
 }
@@ -236,7 +234,7 @@ static void OnMailSummary(int number, const MailSummary *summary)
 {
     int index = MailboxOfCheck(number);
     if (index >= 0)
-        OnMailSummary(&mailboxRecords[index].notice, number, summary);
+        OnMailSummary(index, number, summary);
 }
 
 // An IMAP check's success: its text and mailbox in one record.
@@ -245,17 +243,30 @@ static void OnMailboxReport(HWND hwnd, WPARAM wParam, const MailboxReport *mailb
     OnCheckResult(hwnd, wParam, (LPARAM)mailbox->text, mailbox);
 }
 
+// The first mailbox, in number order, whose last report found new mail;
+// mailbox 1 when none did.
+static int FirstMailboxWithNewMail(void)
+{
+    for (int index = 0; index < MailboxCount(); index++)
+        if (mailboxRecords[index].check.reported && mailboxRecords[index].check.status == CHECK_NEW_MAIL)
+            return index;
+    return 0;
+}
+
 // Mouse on the tray icon: right-button release opens the menu, a double
-// click or a click on the new-mail notice launches the user's program;
-// everything else is ignored.
+// click launches the program of the first mailbox with new mail, a click on
+// the new-mail notice that of the notice's mailbox; everything else is
+// ignored.
 static void OnTrayNotify(HWND hwnd, WPARAM iconId, LPARAM mouseMessage)
 {
     if (iconId != TRAY_ICON_UID)
         return;
     if (mouseMessage == WM_RBUTTONUP)
         ShowTrayMenu(hwnd);
-    else if (mouseMessage == WM_LBUTTONDBLCLK || mouseMessage == NIN_BALLOONUSERCLICK)
-        LaunchProgram(hwnd);
+    else if (mouseMessage == WM_LBUTTONDBLCLK)
+        LaunchProgram(hwnd, FirstMailboxWithNewMail());
+    else if (mouseMessage == NIN_BALLOONUSERCLICK)
+        LaunchProgram(hwnd, noticeMailbox);
 }
 
 // A tray menu command.
@@ -263,7 +274,7 @@ static void OnCommand(HWND hwnd, WORD command)
 {
     switch (command) {
     case IDM_CHECK_NOW:
-        SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
+        SendMessageA(hwnd, WM_STARTCHECK, START_ALL_MAILBOXES, 0);
         break;
     case IDM_SETTINGS:
         RunSettingsCommand(hwnd);
@@ -302,7 +313,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         OnTimer(hwnd, wParam);
         return 0;
     case WM_STARTCHECK:
-        StartCheckRun(hwnd, (int)wParam);
+        if (wParam == START_ALL_MAILBOXES)
+            StartAllMailboxes(hwnd);
+        else
+            StartCheckRun(hwnd, (int)wParam);
         return 0;
     case WM_CHECKRESULT:
         OnCheckResult(hwnd, wParam, lParam, NULL);

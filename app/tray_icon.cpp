@@ -17,6 +17,9 @@ static_assert(offsetof(NOTIFYICONDATAA, szTip) + TRAY_TIP_SIZE == TRAY_RECORD_V1
               "tooltip ends the record");
 
 static const char initialTip[] = "Tolvaran";
+// The tooltip of several mailboxes, which goes in the record's UTF-16
+// layout; empty while the record's own tooltip is shown.
+static WCHAR wideTip[128];
 
 // Fills data for the main window (clock icon, tooltip "Tolvaran") and adds the entry.
 void AddTrayIcon(HWND hwnd, NOTIFYICONDATAA *data)
@@ -50,12 +53,38 @@ void UpdateTrayIcon(void)
     Shell_NotifyIconA(NIM_MODIFY, &trayData);
 }
 
+// Shows the record's icon with a tooltip of several lines, too long for the
+// record's own 63 bytes: it goes as UTF-16, up to 127 units.
+void UpdateTrayIconWide(const WCHAR *tip)
+{
+    if (tip == NULL) {
+        wideTip[0] = 0;
+        UpdateTrayIcon();
+        return;
+    }
+    CopyWideCut(wideTip, ARRAYSIZE(wideTip), tip);
+    NOTIFYICONDATAW data;
+    ZeroMemory(&data, sizeof data);
+    data.cbSize = sizeof data;
+    data.hWnd = trayData.hWnd;
+    data.uID = TRAY_ICON_UID;
+    data.uFlags = NIF_ICON | NIF_TIP;
+    data.hIcon = trayData.hIcon;
+    CopyWideCut(data.szTip, ARRAYSIZE(data.szTip), wideTip);
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 // Adds the entry again, as it is now, after the shell has lost it in a
 // restart; the image is loaded afresh, as the scale may have changed too.
 void RestoreTrayIcon(void)
 {
     trayData.hIcon = LoadTrayImage(hInstance, TrayImageId());
     Shell_NotifyIconA(NIM_ADD, &trayData);
+    if (wideTip[0] != 0) {
+        WCHAR tip[ARRAYSIZE(wideTip)];
+        CopyWideCut(tip, ARRAYSIZE(tip), wideTip);
+        UpdateTrayIconWide(tip);
+    }
 }
 
 // Takes the entry out of the tray.

@@ -22,12 +22,14 @@ int ShowTrayMenu(HWND hwnd)
     return 0;
 }
 
-// Opens the user's program with its parameters through the shell; with no
-// program set, nothing.
-void LaunchProgram(HWND hwnd)
+// Opens mailbox index's program with its parameters through the shell, or
+// mailbox 1's where it has none; with no program set, nothing.
+void LaunchProgram(HWND hwnd, int index)
 {
-    if (mailSettings.mailbox[0].launchProgram[0] == '\0')
+    const MailboxSettings *box = &mailSettings.mailbox[index];
+    if (box->launchProgram[0] == '\0')
+        box = &mailSettings.mailbox[0];
+    if (box->launchProgram[0] == '\0')
         return;
-    ShellExecuteA(hwnd, "open", mailSettings.mailbox[0].launchProgram, mailSettings.mailbox[0].launchParameters, NULL,
-                  SW_SHOWDEFAULT);
+    ShellExecuteA(hwnd, "open", box->launchProgram, box->launchParameters, NULL, SW_SHOWDEFAULT);
 }

@@ -39,7 +39,10 @@
 
 // Messages of the main window (WM_USER is 0x0400).
 #define WM_TRAYNOTIFY   1024
+// Starts a check of the mailbox in wParam (0 for mailbox 1), or of every
+// mailbox with START_ALL_MAILBOXES.
 #define WM_STARTCHECK   1026
+#define START_ALL_MAILBOXES 0xFFFF
 // Posted by the network watcher when addresses or interfaces change.
 #define WM_NETWORKCHANGED 1027
 // The messages of the check runs and the IDLE watch are in
