@@ -43,7 +43,8 @@ int MailboxesIcon(int count)
 }
 
 // The tooltip of count mailboxes: a line "label: text" each, every line
-// given an equal share of the units; a line too long loses its label first,
+// given an equal share of the units; a line too long loses its label's end
+// first (the whole label when less than two characters of it would stay),
 // then its text's end.
 void FormatMailboxesTip(int count, WCHAR *tip, int capacity)
 {
@@ -64,7 +65,7 @@ void FormatMailboxesTip(int count, WCHAR *tip, int capacity)
             tip[at++] = L'\n';
         WCHAR label[MAILBOX_LABEL_SIZE];
         MailboxLabel(i, label, ARRAYSIZE(label));
-        if (room > 0 && label[0] != 0) {
+        if (label[0] != 0 && ((int)wcslen(label) <= room || room >= 3)) {
             at += CopyWideCut(tip + at, room + 1, label);
             tip[at++] = L':';
             tip[at++] = L' ';

@@ -254,14 +254,15 @@ BOOL WINAPI WatchNotifyIcon(DWORD command, NOTIFYICONDATAA *data)
     return realNotifyIcon(command, data);
 }
 
-// The notices go as UTF-16; the icon's own record never does.
-std::vector<NOTIFYICONDATAW> wideNotices;
+// The notices go as UTF-16, and so does the tooltip of several mailboxes;
+// the icon's own record never does.
+std::vector<NOTIFYICONDATAW> wideNotices, wideTips;
 BOOL(WINAPI *realNotifyIconW)(DWORD, NOTIFYICONDATAW *);
 
 BOOL WINAPI WatchNotifyIconW(DWORD command, NOTIFYICONDATAW *data)
 {
-    EXPECT_TRUE(command == NIM_MODIFY && data->uFlags == NIF_INFO);
-    wideNotices.push_back(*data);
+    EXPECT_TRUE(command == NIM_MODIFY && (data->uFlags == NIF_INFO || data->uFlags == (NIF_ICON | NIF_TIP)));
+    (data->uFlags == NIF_INFO ? wideNotices : wideTips).push_back(*data);
     return realNotifyIconW(command, data);
 }
 
@@ -924,6 +925,72 @@ TEST_F(Tray, NoticeNamesTheNewestMessagesOrFallsBackToTheCount)
         for (const NOTIFYICONDATAW &n : wideNotices)
             EXPECT_EQ(Utf8(n.szInfoTitle) + "|" + Utf8(n.szInfo), c.notice);
     }
+}
+
+TEST_F(Tray, SeveralMailboxesShareOneIconByPriorityAndATooltipLineEach)
+{
+    WaitForFirstFailure();
+    const int none = 0;  // no report yet
+    // A report's text as a tooltip line has it: UTF-8, without its blanks.
+    auto line = [](const std::string &cp932) { return Cp932ToUtf8(cp932.substr(1, cp932.size() - 2)); };
+    const std::string noMail = line(noMailText), failed = line(connectFailedText), three = line(MailText(3));
+    struct Case {
+        std::vector<int> statuses;  // per mailbox
+        int icon;
+        std::string tip;  // UTF-8, lines joined by "\n"
+    } cases[] = {
+        {{CHECK_NO_MAIL, none, CHECK_NEW_MAIL}, IDI_APP, "one: " + noMail + "\nthree: " + three},
+        {{CHECK_FAILED, CHECK_AUTH_FAILED, CHECK_NEW_MAIL}, IDI_NEW_MAIL, ""},
+        {{CHECK_FAILED, CHECK_AUTH_FAILED, CHECK_NO_MAIL}, IDI_AUTH_ERROR, ""},
+        {{CHECK_NO_MAIL, CHECK_FAILED, CHECK_NO_MAIL}, IDI_CHECK_ERROR,
+         "one: " + noMail + "\ntwo.example.jp: " + failed + "\nthree: " + noMail},
+        {{CHECK_NO_MAIL, CHECK_NO_MAIL, CHECK_NO_MAIL}, IDI_NO_MAIL, ""},
+        // Eight lines leave 15 units each: the labels go before the texts.
+        {std::vector<int>(8, CHECK_NO_MAIL), IDI_NO_MAIL, ""},
+    };
+    for (const Case &c : cases) {
+        int count = (int)c.statuses.size();
+        SCOPED_TRACE(c.tip + " of " + std::to_string(count));
+        mailSettings.mailboxCount = count;
+        for (int i = 0; i < count; i++) {
+            MailboxSettings &box = mailSettings.mailbox[i];
+            strcpy(box.serverName, i == 1 ? "imaps://two.example.jp:993" : "pop.example.jp");
+            strcpy(box.label, i == 0 ? "one" : i == 2 ? "three" : i == 1 ? "" : "mailbox");
+            CheckState &check = mailboxRecords[i].check;
+            check.reported = c.statuses[i] != none;
+            check.status = c.statuses[i];
+            strcpy(check.text, c.statuses[i] == CHECK_NEW_MAIL ? MailText(3).c_str()
+                               : c.statuses[i] == CHECK_NO_MAIL ? noMailText
+                                                                : connectFailedText);
+        }
+        EXPECT_EQ(MailboxesIcon(count), c.icon);
+        WCHAR tip[128];
+        FormatMailboxesTip(count, tip, 128);
+        if (!c.tip.empty()) {
+            EXPECT_EQ(Utf8(tip), c.tip);
+        }
+        EXPECT_LE(wcslen(tip), 127u);
+        if (count == 8) {
+            EXPECT_EQ(Utf8(tip), noMail + "\n" + noMail + "\n" + noMail + "\n" + noMail + "\n" + noMail + "\n" +
+                                     noMail + "\n" + noMail + "\n" + noMail);
+        }
+    }
+    // Through the window: a report of mailbox 1 among two shows both lines in
+    // the UTF-16 record; back to one mailbox, the first record as ever.
+    mailSettings.mailboxCount = 2;
+    wideTips.clear();
+    Report(CHECK_NEW_MAIL, newMailText);
+    ASSERT_EQ(wideTips.size(), 1u);
+    EXPECT_EQ(Utf8(wideTips[0].szTip), "one: " + three + "\ntwo.example.jp: " + noMail);
+    EXPECT_TRUE(ShowsIcon(IDI_NEW_MAIL));
+    mailSettings.mailboxCount = 1;
+    wideTips.clear();
+    Report(CHECK_NO_MAIL, noMailText);
+    EXPECT_TRUE(wideTips.empty());
+    EXPECT_EQ(trayData.cbSize, sizeof(void *) == 8 ? 104u : 88u);
+    EXPECT_STREQ(trayData.szTip, noMailText);
+    for (MailboxRecord &record : mailboxRecords)
+        record.check.reported = 0;
 }
 
 TEST_F(Tray, SettingsThatCannotBeSavedAreToldInOneBoxWhileTheCheckStarts)
