@@ -77,6 +77,8 @@ void MailboxLabel(int index, WCHAR *label, int capacity);
 // mailbox index has just shown a report of status and text (NULL keeps its
 // last text).
 void ShowMailboxesInTray(int index, int status, const char *text);
+// Shows the mailboxes there are now, after one was removed.
+void RefreshTray(void);
 // The tooltip of count mailboxes, one line "label: text" per mailbox that
 // has reported, into tip of capacity units; labels shortened before texts.
 void FormatMailboxesTip(int count, WCHAR *tip, int capacity);
@@ -170,6 +172,9 @@ void OnIdleWatch(HWND hwnd, WPARAM event, LPARAM number);
 int OnIdleTimer(HWND hwnd, UINT_PTR timer);
 // Stops every mailbox's watch; returns whether one ran or waited to start.
 int StopIdleWatches(HWND hwnd, DWORD waitMs);
+// Stops the watch of mailbox index and those after it, which are about to
+// move down one mailbox; their next checks start new ones.
+void StopMailboxWatches(HWND hwnd, int index);
 void OnSettingsChangedForIdle(HWND hwnd);
 
 // Icons at the sizes of the system's DPI (app/tray_image.cpp).

@@ -207,6 +207,13 @@ int StopIdleWatches(HWND hwnd, DWORD waitMs)
     return stopped;
 }
 
+// Stops the watches of mailbox index and those after it.
+void StopMailboxWatches(HWND hwnd, int index)
+{
+    for (int i = index; i < MAILBOX_LIMIT; i++)
+        StopIdleWatch(hwnd, i, 0);
+}
+
 // The settings have changed: the next check starts a watch afresh, whatever
 // the server said to the old ones.
 void OnSettingsChangedForIdle(HWND hwnd)

@@ -2,8 +2,6 @@
 // a mailbox in their identifiers.
 #include "app/app.h"
 
-#include <string.h>
-
 MailboxRecord mailboxRecords[MAILBOX_LIMIT];
 
 // The mailbox whose timer of that base id is, or -1.
@@ -21,22 +19,12 @@ int MailboxCount(void)
     return mailSettings.mailboxCount > 1 ? mailSettings.mailboxCount : 1;
 }
 
-// Mailbox index's label: MAIL_NAME as set, else the host part of its
-// server ("imaps://imap.example.jp:993" gives "imap.example.jp").
+// Mailbox index's label in UTF-16.
 void MailboxLabel(int index, WCHAR *label, int capacity)
 {
-    const MailboxSettings *box = &mailSettings.mailbox[index];
-    char host[SERVER_NAME_SIZE];
-    const char *text = box->label;
-    if (text[0] == '\0') {
-        const char *start = strstr(box->serverName, "://");
-        start = start != NULL ? start + 3 : box->serverName;
-        size_t length = strcspn(start, ":/");
-        memcpy(host, start, length);
-        host[length] = '\0';
-        text = host;
-    }
-    WCHAR wide[MAILBOX_LABEL_SIZE + SERVER_NAME_SIZE];
+    char text[SERVER_NAME_SIZE];
+    MailboxLabelText(index, text, sizeof text);
+    WCHAR wide[SERVER_NAME_SIZE];
     if (MultiByteToWideChar(932, 0, text, -1, wide, ARRAYSIZE(wide)) <= 0)
         wide[0] = 0;
     CopyWideCut(label, capacity, wide);

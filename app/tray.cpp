@@ -53,6 +53,14 @@ static void OnCreate(HWND hwnd)
     StartNetworkWatch(hwnd);
 }
 
+// Stops every timer of mailbox index: its schedule's and its watch's.
+static void KillMailboxTimers(HWND hwnd, int index)
+{
+    static const int bases[] = {ID_CHECK_TIMER, ID_IDLE_CHANGE_TIMER, ID_IDLE_START_TIMER, ID_IDLE_BYE_TIMER};
+    for (int base : bases)
+        KillTimer(hwnd, MAILBOX_TIMER(base, index));
+}
+
 // Arms mailbox index's one-shot check timer with its current interval.
 static void ArmCheckTimer(HWND hwnd, int index)
 {
@@ -64,16 +72,49 @@ static void ArmCheckTimer(HWND hwnd, int index)
     mailboxRecords[index].check.timerArmed = 1;
 }
 
-// The settings dialog; every close of it starts a fresh check, and a save
-// that failed is told while that check runs.
-static void RunSettingsCommand(HWND hwnd)
+static void StartCheckRun(HWND hwnd, int index);
+
+// Takes mailbox index out of the file, the settings and the window: its
+// watch and timers stop, the records after it move down one, and the tray
+// shows what is left.
+static void RemoveMailboxEverywhere(HWND hwnd, int index)
 {
-    int ended = RunSettingsDialog(hInstance, hwnd);
+    int count = MailboxCount();
+    StopMailboxWatches(hwnd, index);
+    for (int i = index; i < count; i++)
+        KillMailboxTimers(hwnd, i);
+    RemoveMailbox(iniPath, loginName, index);
+    for (int i = index; i + 1 < count; i++)
+        mailboxRecords[i] = mailboxRecords[i + 1];
+    mailboxRecords[count - 1] = MailboxRecord();
+    for (int i = index; i < MailboxCount(); i++)
+        if (mailboxRecords[i].check.timerArmed)
+            ArmCheckTimer(hwnd, i);
+    RefreshTray();
+}
+
+// The settings dialog of mailbox index (the count of mailboxes: a new
+// one). Every close of an existing mailbox's dialog starts a fresh check of
+// it, a new mailbox is checked at once, and a save that failed is told
+// while that check runs; an emptied server removes its mailbox.
+static void RunSettingsCommand(HWND hwnd, int index)
+{
+    int count = mailSettings.mailboxCount;
+    int ended = RunSettingsDialog(hInstance, hwnd, index);
     if (ended == SETTINGS_ALREADY_OPEN)
         return;
+    if (ended == SETTINGS_REMOVE) {
+        RemoveMailboxEverywhere(hwnd, index);
+        return;
+    }
+    int added = ended == SETTINGS_ADDED || ended == SETTINGS_ADDED_NOT_SAVED;
+    if (index > 0 && index >= count && !added)
+        return;  // a new mailbox cancelled: nothing was added
+    if (added)
+        mailboxRecords[index] = MailboxRecord();
     OnSettingsChangedForIdle(hwnd);
-    SendMessageA(hwnd, WM_STARTCHECK, 0, 0);
-    if (ended == SETTINGS_NOT_SAVED)
+    SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
+    if (ended == SETTINGS_NOT_SAVED || ended == SETTINGS_ADDED_NOT_SAVED)
         ShowSaveFailure(hwnd, iniPath);
 }
 
@@ -89,7 +130,7 @@ static void OnCheckTimer(HWND hwnd, int index)
     if (index == 0)
         firstTimerDue = 0;
     if (first && mailSettings.mailbox[0].serverName[0] == '\0')
-        RunSettingsCommand(hwnd);
+        RunSettingsCommand(hwnd, 0);
     else
         SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
 }
@@ -277,12 +318,18 @@ static void OnCommand(HWND hwnd, WORD command)
         SendMessageA(hwnd, WM_STARTCHECK, START_ALL_MAILBOXES, 0);
         break;
     case IDM_SETTINGS:
-        RunSettingsCommand(hwnd);
+        RunSettingsCommand(hwnd, 0);
+        break;
+    case IDM_ADD_MAILBOX:
+        if (MailboxCount() < MAILBOX_LIMIT)
+            RunSettingsCommand(hwnd, MailboxCount());
         break;
     case IDM_EXIT:
         SendMessageA(hwnd, WM_CLOSE, 0, 0);
         break;
     default:
+        if (command >= IDM_MAILBOX_SETTINGS && command < IDM_MAILBOX_SETTINGS + MailboxCount())
+            RunSettingsCommand(hwnd, command - IDM_MAILBOX_SETTINGS);
         break;
     }
 }

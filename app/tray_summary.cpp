@@ -75,6 +75,15 @@ void FormatMailboxesTip(int count, WCHAR *tip, int capacity)
     tip[at] = 0;
 }
 
+// Shows several mailboxes: the icon by priority, a tooltip line each.
+static void ShowSeveral(int count)
+{
+    SetTrayIcon(MailboxesIcon(count));
+    WCHAR tip[WIDE_TIP_SIZE];
+    FormatMailboxesTip(count, tip, ARRAYSIZE(tip));
+    UpdateTrayIconWide(tip);
+}
+
 // Mailbox index has shown a report: its state is kept, and the tray shows
 // every mailbox's.
 void ShowMailboxesInTray(int index, int status, const char *text)
@@ -94,8 +103,22 @@ void ShowMailboxesInTray(int index, int status, const char *text)
         UpdateTrayIcon();
         return;
     }
-    SetTrayIcon(MailboxesIcon(count));
-    WCHAR tip[WIDE_TIP_SIZE];
-    FormatMailboxesTip(count, tip, ARRAYSIZE(tip));
-    UpdateTrayIconWide(tip);
+    ShowSeveral(count);
+}
+
+// Shows the mailboxes there are now, after one was removed: down to one,
+// its own icon and text in the record's own tooltip, as before there were
+// more.
+void RefreshTray(void)
+{
+    int count = MailboxCount();
+    if (count > 1) {
+        ShowSeveral(count);
+        return;
+    }
+    const CheckState *check = &mailboxRecords[0].check;
+    SetTrayIcon(check->reported && StatusIcon(check->status) != 0 ? StatusIcon(check->status) : IDI_APP);
+    if (check->reported)
+        SetTrayTip(check->text);
+    UpdateTrayIconWide(NULL);
 }

@@ -24,6 +24,14 @@
 #define IDM_CHECK_NOW   40001
 #define IDM_SETTINGS    40002
 #define IDM_EXIT        40003
+#define IDM_ADD_MAILBOX 40004
+// The entries of the "設定" sub-menu that two mailboxes or more bring: one
+// per mailbox, this identifier plus the mailbox's index.
+#define IDM_MAILBOX_SETTINGS 40100
+
+// Texts the program shows beside the menu and the dialog.
+#define IDS_SETTINGS_MENU   130
+#define IDS_REMOVE_MAILBOX  131
 
 // Tray entry identifier and the timers of the main window: the check
 // schedule, the check after a resume and the check after a network change.

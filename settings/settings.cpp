@@ -313,3 +313,35 @@ int FreeMailboxNumber(void)
     }
     return 0;
 }
+
+// Takes a new mailbox into the table, under the number FreeMailboxNumber
+// gives.
+int AddMailbox(const MailboxSettings *fields)
+{
+    int number = FreeMailboxNumber();
+    if (number == 0)
+        return -1;
+    LockSettings();
+    int index = mailSettings.mailboxCount++;
+    mailSettings.mailbox[index] = *fields;
+    mailSettings.mailbox[index].number = number;
+    UnlockSettings();
+    return index;
+}
+
+// Mailbox index's label: MAIL_NAME, else the host part of its server.
+void MailboxLabelText(int index, char *label, size_t capacity)
+{
+    const MailboxSettings *box = &mailSettings.mailbox[index];
+    if (box->label[0] != '\0') {
+        CopyTextCut(label, capacity, box->label);
+        return;
+    }
+    const char *start = strstr(box->serverName, "://");
+    start = start != NULL ? start + 3 : box->serverName;
+    char host[SERVER_NAME_SIZE];
+    size_t length = strcspn(start, ":/");
+    memcpy(host, start, length);
+    host[length] = '\0';
+    CopyTextCut(label, capacity, host);
+}

@@ -79,6 +79,12 @@ int RemoveMailbox(const char *path, const char *section, int index);
 // The number a new mailbox's keys get: the lowest one from 2 that no
 // mailbox has, or 0 when there are MAILBOX_LIMIT already.
 int FreeMailboxNumber(void);
+// Takes a new mailbox into the table, after the others, with the given
+// fields; returns its index, or -1 when the table is full.
+int AddMailbox(const MailboxSettings *fields);
+// Mailbox index's label in code page 932: MAIL_NAME as set, else the host
+// part of its server ("imaps://imap.example.jp:993" gives imap.example.jp).
+void MailboxLabelText(int index, char *label, size_t capacity);
 
 // The lock around serverName, userName and password: taken by every writer
 // once check runs may exist, and by every reader on another thread.

@@ -1,8 +1,10 @@
-// The modal settings dialog: shows MailSettings, and on OK stores and saves
-// what the user typed.
+// The modal settings dialog: shows one mailbox's settings, and on OK stores
+// and saves what the user typed; for a new mailbox it adds one, and with an
+// empty server after the first it asks whether to remove the mailbox.
 #include "settings/settings_dialog.h"
 
 #include <stdio.h>
+#include <wchar.h>
 #include <string.h>
 
 #include "resources/resource.h"
@@ -17,8 +19,14 @@
 // known from WM_INITDIALOG on.
 static int dialogRunning;
 static HWND openDialog;
+static HINSTANCE dialogInstance;
+// The mailbox the dialog edits, and whether it is a new one, added on OK.
+static int editedIndex;
+static int adding;
 // Set by OK when the INI file could not be written.
 static int saveFailed;
+// How OK ended the dialog: SETTINGS_ENDED, SETTINGS_ADDED or SETTINGS_REMOVE.
+static int acceptedAs;
 
 // "設定を保存できませんでした。" (the settings could not be saved)
 static const char saveFailedHead[] =
@@ -62,27 +70,67 @@ static void PlaceAtWorkAreaCorner(HWND dialog)
                  SWP_SHOWWINDOW);
 }
 
-// Fills the six fields, places the dialog and selects the server name.
+// With two mailboxes or more, the caption carries the mailbox's label:
+// "設定 - label".
+static void ShowMailboxInCaption(HWND dialog)
+{
+    if (adding || (editedIndex == 0 && mailSettings.mailboxCount < 2))
+        return;
+    char label[MAILBOX_LABEL_SIZE];
+    MailboxLabelText(editedIndex, label, sizeof label);
+    WCHAR caption[128];
+    WCHAR wideLabel[MAILBOX_LABEL_SIZE];
+    int length = GetWindowTextW(dialog, caption, 64);
+    if (MultiByteToWideChar(932, 0, label, -1, wideLabel, MAILBOX_LABEL_SIZE) <= 0)
+        wideLabel[0] = 0;
+    _snwprintf(caption + length, 128 - length, L" - %ls", wideLabel);
+    caption[127] = 0;
+    SetWindowTextW(dialog, caption);
+}
+
+// Fills the six fields (empty for a new mailbox), places the dialog and
+// selects the server name.
 static void InitSettingsDialog(HWND dialog)
 {
-    char minutes[16];
+    static const MailboxSettings empty = {};
+    const MailboxSettings *box = adding ? &empty : &mailSettings.mailbox[editedIndex];
+    char minutes[16] = "";
 
     openDialog = dialog;
     SendDlgItemMessageA(dialog, IDC_INTERVAL, EM_LIMITTEXT, 4, 0);
-    snprintf(minutes, sizeof minutes, "%d", mailSettings.mailbox[0].intervalMs / MS_PER_MINUTE);
+    if (!adding)
+        snprintf(minutes, sizeof minutes, "%d", box->intervalMs / MS_PER_MINUTE);
 
     // Only this thread writes the record, so reading it here needs no lock.
-    SetDlgItemTextA(dialog, IDC_SERVER, mailSettings.mailbox[0].serverName);
-    SetDlgItemTextA(dialog, IDC_USER, mailSettings.mailbox[0].userName);
-    SetDlgItemTextA(dialog, IDC_PASSWORD, mailSettings.mailbox[0].password);
+    SetDlgItemTextA(dialog, IDC_SERVER, box->serverName);
+    SetDlgItemTextA(dialog, IDC_USER, box->userName);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, box->password);
     SetDlgItemTextA(dialog, IDC_INTERVAL, minutes);
-    SetDlgItemTextA(dialog, IDC_LAUNCH_PROGRAM, mailSettings.mailbox[0].launchProgram);
-    SetDlgItemTextA(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.mailbox[0].launchParameters);
+    SetDlgItemTextA(dialog, IDC_LAUNCH_PROGRAM, box->launchProgram);
+    SetDlgItemTextA(dialog, IDC_LAUNCH_PARAMETERS, box->launchParameters);
+    ShowMailboxInCaption(dialog);
 
     PlaceAtWorkAreaCorner(dialog);
 
-    SendDlgItemMessageA(dialog, IDC_SERVER, EM_SETSEL, 0, (LPARAM)strlen(mailSettings.mailbox[0].serverName));
+    SendDlgItemMessageA(dialog, IDC_SERVER, EM_SETSEL, 0, (LPARAM)strlen(box->serverName));
     SetFocus(GetDlgItem(dialog, IDC_SERVER));
+}
+
+// OK with an empty server for a mailbox after the first: a new one is not
+// added; an existing one goes once the user says yes to the question.
+static void AcceptEmptyServer(HWND dialog)
+{
+    if (adding) {
+        EndDialog(dialog, 0);
+        return;
+    }
+    WCHAR question[128];
+    if (LoadStringW(dialogInstance, IDS_REMOVE_MAILBOX, question, ARRAYSIZE(question)) <= 0)
+        question[0] = 0;
+    if (MessageBoxW(dialog, question, L"Tolvaran", MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    acceptedAs = SETTINGS_REMOVE;
+    EndDialog(dialog, 1);
 }
 
 // Stores the fields in mailSettings, saves them and closes with 1.
@@ -93,31 +141,46 @@ static void AcceptSettings(HWND dialog)
     char password[PASSWORD_SIZE];
     char minutes[MINUTES_TEXT_SIZE];
 
+    ReadField(dialog, IDC_SERVER, server, sizeof server);
+    if ((editedIndex > 0 || adding) && server[0] == '\0') {
+        AcceptEmptyServer(dialog);
+        return;
+    }
+    if (adding) {
+        MailboxSettings fresh = {};
+        int index = AddMailbox(&fresh);
+        if (index < 0) {
+            EndDialog(dialog, 0);
+            return;
+        }
+        editedIndex = index;
+        adding = 0;
+        acceptedAs = SETTINGS_ADDED;
+    }
+    MailboxSettings *box = &mailSettings.mailbox[editedIndex];
+
     // Read first and swap the three credentials in under one lock, so a
     // check run copies either all old or all new values.
-    ReadField(dialog, IDC_SERVER, server, sizeof server);
     ReadField(dialog, IDC_USER, user, sizeof user);
     ReadField(dialog, IDC_PASSWORD, password, sizeof password);
     LockSettings();
-    memcpy(mailSettings.mailbox[0].serverName, server, sizeof mailSettings.mailbox[0].serverName);
-    memcpy(mailSettings.mailbox[0].userName, user, sizeof mailSettings.mailbox[0].userName);
-    memcpy(mailSettings.mailbox[0].password, password, sizeof mailSettings.mailbox[0].password);
+    memcpy(box->serverName, server, sizeof box->serverName);
+    memcpy(box->userName, user, sizeof box->userName);
+    memcpy(box->password, password, sizeof box->password);
     UnlockSettings();
     SecureZeroMemory(password, sizeof password);
 
-    ReadField(dialog, IDC_LAUNCH_PROGRAM, mailSettings.mailbox[0].launchProgram,
-              sizeof mailSettings.mailbox[0].launchProgram);
-    ReadField(dialog, IDC_LAUNCH_PARAMETERS, mailSettings.mailbox[0].launchParameters,
-              sizeof mailSettings.mailbox[0].launchParameters);
+    ReadField(dialog, IDC_LAUNCH_PROGRAM, box->launchProgram, sizeof box->launchProgram);
+    ReadField(dialog, IDC_LAUNCH_PARAMETERS, box->launchParameters, sizeof box->launchParameters);
 
     // An empty, zero, negative or non-numeric interval would make checks
     // follow one another without pause; it gets the same one-minute floor
     // as loading.
     GetDlgItemTextA(dialog, IDC_INTERVAL, minutes, sizeof minutes);
     int interval = MinutesTextToMs(minutes);
-    mailSettings.mailbox[0].intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
+    box->intervalMs = interval > 0 ? interval : MS_PER_MINUTE;
 
-    if (!SaveSettings(iniPath, loginName, 0))
+    if (!SaveSettings(iniPath, loginName, editedIndex))
         saveFailed = 1;
     EndDialog(dialog, 1);
 }
@@ -144,9 +207,10 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return 0;
 }
 
-// Runs the dialog modally; a second request while it is open only brings
-// the open one to the front.
-int RunSettingsDialog(HINSTANCE instance, HWND owner)
+// Runs the dialog modally for mailbox index (one past the last: a new
+// mailbox); a second request while it is open only brings the open one to
+// the front.
+int RunSettingsDialog(HINSTANCE instance, HWND owner, int index)
 {
     if (dialogRunning) {
         if (openDialog != NULL)
@@ -154,10 +218,18 @@ int RunSettingsDialog(HINSTANCE instance, HWND owner)
         return SETTINGS_ALREADY_OPEN;
     }
     dialogRunning = 1;
+    dialogInstance = instance;
+    editedIndex = index;
+    adding = index > 0 && index >= mailSettings.mailboxCount;
     saveFailed = 0;
+    acceptedAs = SETTINGS_ENDED;
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0);
     openDialog = NULL;
     dialogRunning = 0;
+    if (acceptedAs == SETTINGS_REMOVE)
+        return SETTINGS_REMOVE;
+    if (acceptedAs == SETTINGS_ADDED)
+        return saveFailed ? SETTINGS_ADDED_NOT_SAVED : SETTINGS_ADDED;
     return saveFailed ? SETTINGS_NOT_SAVED : SETTINGS_ENDED;
 }
 

@@ -51,15 +51,25 @@ TEST(TrayMenuResource, EntriesAreTheExactTextsAndCommands)
     ASSERT_NE(popup, nullptr);
 
     std::vector<Entry> entries = ReadPopup(popup);
-    ASSERT_EQ(entries.size(), 4u);
-    // 新着チェック, 設定..., separator, 終了
+    ASSERT_EQ(entries.size(), 5u);
+    // 新着チェック, 設定..., メールボックスを追加..., separator, 終了
     EXPECT_EQ(entries[0].text, L"\u65b0\u7740\u30c1\u30a7\u30c3\u30af");
     EXPECT_EQ(entries[0].id, (UINT)IDM_CHECK_NOW);
     EXPECT_EQ(entries[1].text, L"\u8a2d\u5b9a...");
     EXPECT_EQ(entries[1].id, (UINT)IDM_SETTINGS);
-    EXPECT_TRUE(entries[2].type & MFT_SEPARATOR);
-    EXPECT_EQ(entries[3].text, L"\u7d42\u4e86");
-    EXPECT_EQ(entries[3].id, (UINT)IDM_EXIT);
+    EXPECT_EQ(entries[2].text, L"\u30e1\u30fc\u30eb\u30dc\u30c3\u30af\u30b9\u3092\u8ffd\u52a0...");
+    EXPECT_EQ(entries[2].id, (UINT)IDM_ADD_MAILBOX);
+    EXPECT_TRUE(entries[3].type & MFT_SEPARATOR);
+    EXPECT_EQ(entries[4].text, L"\u7d42\u4e86");
+    EXPECT_EQ(entries[4].id, (UINT)IDM_EXIT);
+    // 設定 for the sub-menu, and the question before a removal.
+    wchar_t text[64] = L"";
+    EXPECT_GT(LoadStringW(GetModuleHandleW(NULL), IDS_SETTINGS_MENU, text, 64), 0);
+    EXPECT_EQ(std::wstring(text), L"\u8a2d\u5b9a");
+    EXPECT_GT(LoadStringW(GetModuleHandleW(NULL), IDS_REMOVE_MAILBOX, text, 64), 0);
+    // このメールボックスを削除しますか？
+    EXPECT_EQ(std::wstring(text), L"\u3053\u306e\u30e1\u30fc\u30eb\u30dc\u30c3\u30af\u30b9\u3092\u524a"
+                                  L"\u9664\u3057\u307e\u3059\u304b\uff1f");
     for (const Entry &e : entries) {
         if (!(e.type & MFT_SEPARATOR)) {
             EXPECT_EQ(e.state & (MFS_DEFAULT | MFS_CHECKED | MFS_GRAYED), 0u) << e.id;

@@ -73,8 +73,9 @@ HWND window;
 bool quitSeen;
 WPARAM quitCode;
 // Filled when the menu opens: the pop-up the user sees.
-std::vector<UINT> menuIds;
+std::vector<UINT> menuIds;  // 0 for a separator or a sub-menu
 std::vector<UINT> menuStates;
+std::vector<int> menuSubItems;  // the entries of each sub-menu
 // Whether the shell still had the entry when WM_DESTROY arrived.
 int entryAtDestroy = -1;
 
@@ -134,15 +135,17 @@ void RecordMenu(HMENU popup)
 {
     menuIds.clear();
     menuStates.clear();
+    menuSubItems.clear();
     int count = GetMenuItemCount(popup);
     for (int i = 0; i < count; ++i) {
         MENUITEMINFOW item = {};
         item.cbSize = sizeof item;
-        item.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE;
+        item.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_SUBMENU;
         GetMenuItemInfoW(popup, i, TRUE, &item);
         bool separator = item.fType & MFT_SEPARATOR;
-        menuIds.push_back(separator ? 0 : item.wID);
+        menuIds.push_back(separator || item.hSubMenu ? 0 : item.wID);
         menuStates.push_back(separator ? 0 : item.fState);
+        menuSubItems.push_back(item.hSubMenu ? GetMenuItemCount(item.hSubMenu) : 0);
     }
 }
 
@@ -614,7 +617,7 @@ TEST_F(Tray, OnlyRightReleaseOpensTheMenuAndOnlyDoubleClickLaunches)
         EXPECT_EQ(FileExists(marker), c.launch);
         if (c.menu) {
             // The pop-up's entries, never its title, in order and plain.
-            EXPECT_EQ(menuIds, (std::vector<UINT>{IDM_CHECK_NOW, IDM_SETTINGS, 0, IDM_EXIT}));
+            EXPECT_EQ(menuIds, (std::vector<UINT>{IDM_CHECK_NOW, IDM_SETTINGS, IDM_ADD_MAILBOX, 0, IDM_EXIT}));
             for (UINT state : menuStates)
                 EXPECT_EQ(state & (MFS_DEFAULT | MFS_CHECKED | MFS_GRAYED), 0u);
             // The WM_NULL posted after the menu reaches the window.
@@ -629,6 +632,18 @@ TEST_F(Tray, OnlyRightReleaseOpensTheMenuAndOnlyDoubleClickLaunches)
     DeleteFileA(marker.c_str());
     DeleteFileA(program.c_str());
     RemoveDirectoryA(dir.c_str());
+    // Eight mailboxes: "設定" is a sub-menu that lists them, and adding one
+    // more is greyed out.
+    mailSettings.mailboxCount = 8;
+    for (int i = 1; i < 8; i++)
+        sprintf(mailSettings.mailbox[i].serverName, "pop%d.example.jp", i);
+    seen.clear();
+    SendMessageA(window, WM_TRAYNOTIFY, TRAY_ICON_UID, WM_RBUTTONUP);
+    PumpUntil([] { return FindSeen(WM_INITMENUPOPUP) >= 0; }, 2000);
+    EXPECT_EQ(menuIds, (std::vector<UINT>{IDM_CHECK_NOW, 0, IDM_ADD_MAILBOX, 0, IDM_EXIT}));
+    EXPECT_EQ(menuSubItems, (std::vector<int>{0, 8, 0, 0, 0}));
+    EXPECT_NE(menuStates.size() > 2 ? menuStates[2] & MFS_GRAYED : 0u, 0u);
+    mailSettings.mailboxCount = 1;
 }
 
 TEST_F(Tray, SettingsCommandStartsACheckWhenTheDialogCloses)

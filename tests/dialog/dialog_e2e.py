@@ -163,7 +163,7 @@ class DialogEndToEnd(harness.FailureEvidence, unittest.TestCase):
         Remembers the menu's place and picture for choose_settings_again."""
         icon = self.desk.wait_for_icon()
         menu = self.desk.open_menu(icon)
-        self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
+        self.assertEqual((len(menu.items), menu.separators), (4, 1), menu)
         self.menu_seen = (icon.centre, menu, crop(self.desk.screenshot(), menu.box))
         self.desk.click(*menu.items[1])
         seen = self.probe()
@@ -203,7 +203,7 @@ class DialogEndToEnd(harness.FailureEvidence, unittest.TestCase):
 
     def exit_program(self, proc):
         menu = self.desk.open_menu(self.desk.wait_for_icon())
-        self.desk.click(*menu.items[2])
+        self.desk.click(*menu.items[-1])
         self.assertEqual(proc.wait(harness.patience(15)), 0, self.desk.describe(proc))
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 

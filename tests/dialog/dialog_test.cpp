@@ -338,7 +338,7 @@ TEST_F(SettingsDialog, OkKeepsTheNewValuesAndSaysSoWhenTheFileCannotBeWritten)
             FillAll(dialog, "new.example.jp", "u", "p", "7", "", "");
             Click(dialog, row.button);
         });
-        EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL), row.ended);
+        EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL, 0), row.ended);
         DisarmScript();
         EXPECT_STREQ(mailSettings.mailbox[0].serverName, row.server);
         DeleteFileA(path.c_str());
@@ -471,12 +471,12 @@ TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)
         open = dialog;
         SetForegroundWindow(other);
         before = GetForegroundWindow();
-        inner = RunSettingsDialog(moduleInstance, NULL);
+        inner = RunSettingsDialog(moduleInstance, NULL, 0);
         dialogs = CountOwnDialogs();
         raised = GetForegroundWindow();
         Click(dialog, IDCANCEL);
     });
-    int outer = RunSettingsDialog(moduleInstance, NULL);
+    int outer = RunSettingsDialog(moduleInstance, NULL, 0);
     DisarmScript();
     DestroyWindow(other);
     EXPECT_EQ(outer, 1);
@@ -491,7 +491,7 @@ TEST_F(SettingsDialog, SecondRequestWhileOpenOnlyRaisesTheOpenDialog)
         shown = 1;
         Click(dialog, IDOK);
     });
-    EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL), 1);
+    EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL, 0), 1);
     DisarmScript();
     EXPECT_EQ(shown, 1);
 }

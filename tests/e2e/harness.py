@@ -12,7 +12,7 @@ with `wineserver -k` for its own prefix.
         proc = desk.start_program(run)
         icon = desk.wait_for_icon("new_mail")
         menu = desk.open_menu(icon)
-        desk.click(*menu.items[2])           # "終了"
+        desk.click(*menu.items[-1])          # "終了"
         assert proc.wait(10) == 0
 
 Pictures come from ImageMagick's `import`; mouse and keys from xdotool.

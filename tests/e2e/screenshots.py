@@ -113,7 +113,7 @@ def take(build_dir, outdir, dpi):
                 save(desk, outdir, "tray-tooltip%s.png" % suffix,
                      grow(union(tip, corner), 6, desk.size), 2)
             menu = desk.open_menu(icon)
-            if (len(menu.items), menu.separators) != (3, 1):
+            if (len(menu.items), menu.separators) != (4, 1):
                 raise AssertionError("unexpected menu %s" % menu)
             if kind == "new_mail":
                 save(desk, outdir, "tray-menu%s.png" % suffix,

@@ -57,7 +57,7 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
     def exit_through_menu(self, proc):
         """Chooses "終了" in the tray menu; the program ends with 0 and its icon goes."""
         menu, code = self.desk.exit_through_menu(proc)
-        self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
+        self.assertEqual((len(menu.items), menu.separators), (4, 1), menu)
         self.assertEqual(code, 0, self.desk.describe(proc))
         self.assertTrue(self.desk.wait_for_no_icon(), "the tray icon stayed after exit")
 
@@ -74,9 +74,9 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
         self.assertEqual(self.read_notice(), " 3 \u4ef6\u306e\u65b0\u7740\u30e1\u30fc\u30eb\u304c\u3042\u308a\u307e\u3059 ")
         self.assertIsNotNone(self.desk.show_tooltip(icon))
 
-        # Right click: the menu with its three entries and the separator.
+        # Right click: the menu with its four entries and the separator.
         menu = self.desk.open_menu(icon)
-        self.assertEqual((len(menu.items), menu.separators), (3, 1), menu)
+        self.assertEqual((len(menu.items), menu.separators), (4, 1), menu)
         # Its bottom edge stands at the pointer, above the icon.
         self.assertLessEqual(menu.box[3], icon.box[1] + 1)
         # "新着チェック": the server sees a new connection.
