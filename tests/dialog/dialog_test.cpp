@@ -345,6 +345,101 @@ TEST_F(SettingsDialog, OkKeepsTheNewValuesAndSaysSoWhenTheFileCannotBeWritten)
     }
 }
 
+// The question the dialog asks before a removal, answered with
+// questionAnswer as soon as it shows; its text is kept.
+int questionAnswer;
+std::wstring questionText;
+
+BOOL CALLBACK FindQuestionProc(HWND window, LPARAM found)
+{
+    char className[16];
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") == 0 && IsWindowVisible(window) && GetWindow(window, GW_OWNER) != NULL) {
+        *(HWND *)found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerQuestionProc(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND box = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), FindQuestionProc, (LPARAM)&box);
+    if (box == NULL)
+        return;
+    KillTimer(NULL, id);
+    wchar_t text[128] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 128);
+    questionText = text;
+    SendMessageA(GetDlgItem(box, questionAnswer), BM_CLICK, 0, 0);
+}
+
+TEST_F(SettingsDialog, AMailboxAfterTheFirstIsAddedOrRemovedHere)
+{
+    // The table holds mailbox 1 (and mailbox 2, "work", where count is 2).
+    const struct {
+        const char *what;
+        int count;
+        int index;
+        const char *server;  // typed
+        int button;          // closes the dialog
+        int answer;          // to the question before a removal, 0: none asked
+        int ended;
+        int countAfter;
+    } rows[] = {
+        {"a new mailbox with a server", 1, 1, "imap.example.jp", IDOK, 0, SETTINGS_ADDED, 2},
+        {"a new mailbox cancelled", 1, 1, "imap.example.jp", IDCANCEL, 0, SETTINGS_ENDED, 1},
+        {"a new mailbox without a server", 1, 1, "", IDOK, 0, SETTINGS_ENDED, 1},
+        {"mailbox 2 emptied, and yes", 2, 1, "", IDOK, IDYES, SETTINGS_REMOVE, 2},
+        {"mailbox 2 emptied, and no: the dialog stays", 2, 1, "", IDOK, IDNO, SETTINGS_ENDED, 2},
+        {"mailbox 1 emptied: no question, as ever", 2, 0, "", IDOK, 0, SETTINGS_ENDED, 2},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        DeleteFileA(path.c_str());
+        memset(&mailSettings, 0, sizeof mailSettings);
+        FillSettings("pop.example.jp", "one", "pw", "", "", 60000);
+        mailSettings.mailboxCount = row.count;
+        mailSettings.mailbox[0].number = 1;
+        mailSettings.mailbox[1].number = 2;
+        strcpy(mailSettings.mailbox[1].serverName, "imaps://two.example.jp");
+        strcpy(mailSettings.mailbox[1].label, "work");
+        questionText.clear();
+        questionAnswer = row.answer;
+        std::wstring caption, server;
+        ArmScript([&](HWND dialog) {
+            wchar_t text[128] = L"";
+            GetWindowTextW(dialog, text, 128);
+            caption = text;
+            GetDlgItemTextW(dialog, IDC_SERVER, text, 128);
+            server = text;
+            SetText(dialog, IDC_SERVER, row.server);
+            UINT_PTR answering = row.answer ? SetTimer(NULL, 0, 20, AnswerQuestionProc) : 0;
+            Click(dialog, row.button);
+            if (answering && IsWindow(dialog))
+                KillTimer(NULL, answering);
+            if (row.answer == IDNO)
+                Click(dialog, IDCANCEL);  // still open after the no
+        });
+        EXPECT_EQ(RunSettingsDialog(moduleInstance, NULL, row.index), row.ended);
+        DisarmScript();
+        EXPECT_EQ(mailSettings.mailboxCount, row.countAfter);
+        // 設定 - work for mailbox 2 among two; today's 設定 otherwise.
+        EXPECT_EQ(caption, row.count == 2 ? L"\u8a2d\u5b9a - " + std::wstring(row.index == 1 ? L"work" : L"pop.example.jp")
+                                          : std::wstring(L"\u8a2d\u5b9a"));
+        EXPECT_EQ(server, row.index < row.count ? std::wstring(row.index ? L"imaps://two.example.jp" : L"pop.example.jp")
+                                                : std::wstring());
+        // このメールボックスを削除しますか？
+        EXPECT_EQ(questionText, row.answer ? L"\u3053\u306e\u30e1\u30fc\u30eb\u30dc\u30c3\u30af\u30b9\u3092\u524a"
+                                             L"\u9664\u3057\u307e\u3059\u304b\uff1f"
+                                           : L"");
+        if (row.ended == SETTINGS_ADDED) {
+            EXPECT_EQ(mailSettings.mailbox[1].number, 2);
+            EXPECT_NE(ReadFileBytes(path).find("MAIL_SERV2=imap.example.jp"), std::string::npos);
+        }
+    }
+}
+
 TEST_F(SettingsDialog, MinutesGetTheOneMinuteFloorOnOk)
 {
     const struct {
