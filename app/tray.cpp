@@ -45,11 +45,11 @@ static void OnCreate(HWND hwnd)
     // A window just made has no check of its own yet.
     for (MailboxRecord &record : mailboxRecords)
         record.check = CheckState();
+    // The settings are read after the window is made: the other mailboxes'
+    // first checks are armed when mailbox 1's first timer fires.
+    SetTimer(hwnd, ID_CHECK_TIMER, 0, NULL);
+    mailboxRecords[0].check.timerArmed = 1;
     firstTimerDue = 1;
-    for (int index = 0; index < MailboxCount(); index++) {
-        SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), index * mailboxSpacingMs, NULL);
-        mailboxRecords[index].check.timerArmed = 1;
-    }
     StartNetworkWatch(hwnd);
 }
 
@@ -127,8 +127,13 @@ static void OnCheckTimer(HWND hwnd, int index)
     KillTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index));
     mailboxRecords[index].check.timerArmed = 0;
     int first = firstTimerDue && index == 0;
-    if (index == 0)
+    if (first) {
         firstTimerDue = 0;
+        for (int other = 1; other < MailboxCount(); other++) {
+            SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, other), other * mailboxSpacingMs, NULL);
+            mailboxRecords[other].check.timerArmed = 1;
+        }
+    }
     if (first && mailSettings.mailbox[0].serverName[0] == '\0')
         RunSettingsCommand(hwnd, 0);
     else

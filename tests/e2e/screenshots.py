@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Takes the pictures of README.md and docs/ from the real Tolvaran.exe in
 the Wine tray: each of the five icons, the menu, the tooltip, the new-mail
-notice and the settings dialog at 100 % display scale, and the new-mail
+notice, the settings dialog, and three mailboxes' tooltip and menu with
+its sub-menu open at 100 % display scale, and the new-mail
 clock, its tooltip, the menu and the dialog again at 150 % and 200 % (files
 ending in -150 and -200). Each icon is brought about by a scripted POP3
 server (or none), and checked by its colours and its size at the scale
@@ -127,6 +128,7 @@ def take(build_dir, outdir, dpi):
                                      % (picture, code, not desk.tray_icons()))
         if dpi == 96:
             save_notice(desk, outdir, corner)
+            save_mailboxes(desk, outdir, corner)
 
 
 # The notice's three messages, oldest first: senders and subjects as
@@ -171,6 +173,49 @@ def save_notice(desk, outdir, corner):
     desk.click(*desk.open_menu(icon).items[-1])
     if proc.wait(harness.patience(15)) != 0 or not desk.wait_for_no_icon():
         raise AssertionError("the notice's program did not end through its menu")
+
+
+# Three mailboxes: label, address, server mode, STAT count.
+MAILBOXES = [("\u4ed5\u4e8b", "127.0.0.106", "count", 3),     # 仕事, work
+             ("\u500b\u4eba", "127.0.0.107", "count", 0),     # 個人, personal
+             ("\u643a\u5e2f", "127.0.0.108", "badpass", 0)]   # 携帯, phone
+
+
+def mailboxes_ini():
+    """Tolvaran.ini of MAILBOXES: mailbox 1's keys, then mailbox 2's and 3's
+    with their numbers."""
+    lines = ["[%s]" % harness.login_name(), "MAIL_NOTIFY=0"]
+    for number, (label, address, _, _) in enumerate(MAILBOXES, 1):
+        k = "" if number == 1 else str(number)
+        lines += ["MAIL_SERV%s=%s" % (k, address), "MAIL_USER%s=tolvaran" % k, "MAIL_PASS%s=c2VjcmV0" % k,
+                  "MAIL_TIME%s=5" % k, "MAIL_NAME%s=%s" % (k, label)]
+    return ("\r\n".join(lines) + "\r\n").encode("cp932")
+
+
+def save_mailboxes(desk, outdir, corner):
+    """Three mailboxes: the tooltip with a line each, and the menu with the
+    "設定" sub-menu open."""
+    stubs = [desk.start_pop3_stub(address, mode, count) for _, address, mode, count in MAILBOXES]
+    proc = desk.start_program(desk.stage("tray-mailboxes", ini=mailboxes_ini()))
+    for stub in stubs:
+        harness.wait_until(lambda: stub.finished, 15)
+    icon = desk.wait_for_icon("new_mail")
+    desk.park_mouse()
+    tip = desk.show_tooltip(icon)
+    save(desk, outdir, "tray-tooltip-mailboxes.png", grow(union(tip, corner), 6, desk.size), 2)
+    menu = desk.open_menu(icon)
+    with_menu = desk.screenshot()
+    desk.move(*menu.items[1])
+    sub = desk.wait_for_popup(with_menu, icon, 15)
+    if sub is None:
+        raise AssertionError("no sub-menu opened over 設定 in %s" % menu)
+    save(desk, outdir, "tray-menu-mailboxes.png", grow(union(union(menu.box, sub), corner), 6, desk.size), 2)
+    desk.xdotool("key", "Escape")
+    desk.xdotool("key", "Escape")
+    desk.park_mouse()
+    desk.click(*desk.open_menu(desk.wait_for_icon()).items[-1])
+    if proc.wait(harness.patience(15)) != 0 or not desk.wait_for_no_icon():
+        raise AssertionError("the mailboxes' program did not end through its menu")
 
 
 def main():
