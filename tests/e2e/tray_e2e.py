@@ -5,6 +5,7 @@ instance and double-click launch, against a real Dovecot on 127.0.0.3.
     tray_e2e.py BUILD_DIR [unittest arguments]
 """
 
+import base64
 import os
 import shutil
 import sys
@@ -219,6 +220,47 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
                         sent)
         for c in sent:
             self.assertNotRegex(c.upper(), r" (SELECT|STORE|RFC822)|BODY\[", c)
+        self.exit_through_menu(proc)
+
+    def test_three_mailboxes_share_the_icon_the_tooltip_the_menu_and_the_notices(self):
+        maildir = harness.Maildir(self.mail_dir, "empty")
+        self.addCleanup(maildir.remove_delivered)
+        idles = maildir.idle_commands()
+
+        def keys(number, server, user, password, label):
+            k = "" if number == 1 else str(number)
+            secret = base64.b64encode(password.encode("ascii")).decode("ascii")
+            return ["MAIL_SERV%s=%s" % (k, server), "MAIL_USER%s=%s" % (k, user), "MAIL_PASS%s=%s" % (k, secret),
+                    "MAIL_TIME%s=5" % k, "MAIL_NAME%s=%s" % (k, label)]
+        # POP3 with three messages, IMAP with IDLE, and a refused password.
+        lines = (["[%s]" % harness.login_name()] + keys(1, SERVER, "three", "threepass", "work") +
+                 keys(2, "imap://" + SERVER, "empty", "emptypass", "home") +
+                 keys(3, SERVER, "three", "wrong", "phone"))
+        proc = self.desk.start_program(self.desk.stage(
+            "mailboxes", ini=("\r\n".join(lines) + "\r\n").encode("cp932")))
+        # New mail in one mailbox outranks the refused password of another.
+        icon = self.desk.wait_for_icon("new_mail")
+        self.assertTrue(harness.wait_until(lambda: maildir.idle_commands() > idles, 30),
+                        "the IMAP mailbox's watch never started")
+        # Mailbox 1's first check names its three messages.
+        self.assertEqual(self.read_notice().count("\n"), 2)
+        # A tooltip line each: three lines, three times one line's height.
+        tip = self.desk.show_tooltip(icon)
+        self.assertGreaterEqual(tip[3] - tip[1], self.desk.scaled(36), tip)
+        # "設定" opens the mailboxes' sub-menu.
+        menu = self.desk.open_menu(icon)
+        self.assertEqual((len(menu.items), menu.separators), (4, 1), menu)
+        with_menu = self.desk.screenshot()
+        self.desk.move(*menu.items[1])
+        self.assertIsNotNone(self.desk.wait_for_popup(with_menu, icon, 15), "no sub-menu over 設定")
+        self.desk.key("Escape")
+        self.desk.key("Escape")
+        # "新着チェック" checks every mailbox; a push on the IMAP mailbox
+        # meanwhile comes as a notice of its own, naming the message.
+        menu = self.desk.open_menu(self.desk.wait_for_icon())
+        self.desk.click(*menu.items[0])
+        maildir.deliver("From: Home Sender <home@tolvaran.test>\nSubject: pushed\n")
+        self.assertEqual(self.read_notice(), "Home Sender \u2014 pushed")
         self.exit_through_menu(proc)
 
 
