@@ -263,6 +263,54 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
         self.assertEqual(self.read_notice(), "Home Sender \u2014 pushed")
         self.exit_through_menu(proc)
 
+    def fill_dialog(self, caption, *fields):
+        """Types into the dialog named caption each field from the server on,
+        Tab between them, and Enter for OK."""
+        self.desk.xdotool("windowfocus", "--sync", self.desk.windows_named(caption)[0])
+        for i, text in enumerate(fields):
+            if i > 0:
+                self.desk.xdotool("key", "Tab")
+            self.desk.xdotool("type", "--delay", int(harness.patience(40)), text)
+        self.desk.xdotool("key", "Return")
+
+    def test_a_mailbox_is_added_and_removed_through_the_menu(self):
+        ini_path = os.path.join(self.desk.scratch, "add-remove", "Tolvaran.ini")
+        proc = self.desk.start_program(self.desk.stage(
+            "add-remove", server=SERVER, user="three", password="threepass", minutes=5, notify=0))
+        self.desk.wait_for_icon("new_mail")
+        before = len(self.sessions())
+        # "メールボックスを追加...": the dialog, empty; OK with a server adds
+        # the mailbox as number 2 and checks it at once.
+        menu = self.desk.open_menu(self.desk.wait_for_icon())
+        self.desk.click(*menu.items[2])
+        self.fill_dialog("\u8a2d\u5b9a", SERVER, "three", "wrong")  # 設定
+        found = self.wait_sessions(before + 1)
+        self.assertEqual(found[-1]["commands"], ["USER three", "PASS wrong", "QUIT"])
+        self.assertIn(b"MAIL_SERV2=" + SERVER.encode(), harness.read_if_there(ini_path))
+        # Its own dialog from the 設定 sub-menu: the server emptied, OK, and
+        # yes to the question remove it from the file.
+        icon = self.desk.wait_for_icon("new_mail")
+        menu = self.desk.open_menu(icon)
+        with_menu = self.desk.screenshot()
+        self.desk.move(*menu.items[1])
+        opened = self.desk.wait_for_popup(with_menu, icon, 15)
+        self.assertIsNotNone(opened, "no sub-menu over 設定")
+        # What changed: the sub-menu, which opens to the left of the menu
+        # from the height of 設定, and 設定 lit up. The sub-menu's two
+        # entries fill it: the second is a quarter of the way up.
+        self.assertLess(opened[0], menu.box[0], "the sub-menu did not open to the left: %s" % (opened,))
+        self.desk.click((opened[0] + menu.box[0]) // 2, opened[3] - (opened[3] - opened[1]) // 4)
+        caption = "\u8a2d\u5b9a - " + SERVER  # 設定 - 127.0.0.3
+        self.desk.xdotool("windowfocus", "--sync", self.desk.windows_named(caption)[0])
+        self.desk.xdotool("key", "BackSpace", "Return")
+        # このメールボックスを削除しますか？ — Yes is the default button.
+        self.desk.xdotool("windowfocus", "--sync", self.desk.windows_named("Tolvaran")[0])
+        self.desk.xdotool("key", "Return")
+        gone = harness.wait_until(lambda: b"MAIL_SERV2" not in harness.read_if_there(ini_path), 15)
+        self.assertTrue(gone, harness.read_if_there(ini_path))
+        self.assertIn(b"MAIL_SERV=" + SERVER.encode(), harness.read_if_there(ini_path))
+        self.exit_through_menu(proc)
+
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:
