@@ -992,12 +992,18 @@ TEST_F(Tray, SeveralMailboxesShareOneIconByPriorityAndATooltipLineEach)
     }
     // Through the window: a report of mailbox 1 among two shows both lines in
     // the UTF-16 record; back to one mailbox, the first record as ever.
+    // Its notice is titled with the mailbox.
     mailSettings.mailboxCount = 2;
+    mailSettings.notifyNewMail = NOTICE_COUNT_ONLY;
+    mailboxRecords[0].notice.lastMailCount = 0;
     wideTips.clear();
+    wideNotices.clear();
     Report(CHECK_NEW_MAIL, newMailText);
     ASSERT_EQ(wideTips.size(), 1u);
     EXPECT_EQ(Utf8(wideTips[0].szTip), "one: " + three + "\ntwo.example.jp: " + noMail);
     EXPECT_TRUE(ShowsIcon(IDI_NEW_MAIL));
+    ASSERT_EQ(wideNotices.size(), 1u);
+    EXPECT_EQ(Utf8(wideNotices[0].szInfoTitle), "one: " + three);
     mailSettings.mailboxCount = 1;
     wideTips.clear();
     Report(CHECK_NO_MAIL, noMailText);
