@@ -122,7 +122,7 @@ extern UINT mailboxSpacingMs;
 
 // A server's [ALERT] as a notice, once per text in a run of the program
 // (app/server_alert.cpp).
-void ShowServerAlert(const char *text);
+void ShowServerAlert(int index, const char *text);
 
 // The notice when new mail arrives (app/new_mail_notice.cpp); mailbox is
 // the IMAP check's record, NULL after a POP3 check.

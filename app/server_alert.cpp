@@ -26,9 +26,10 @@ static int AlertShownBefore(const char *text, size_t length)
 }
 
 // Shows the UTF-8 text of an [ALERT] as a notice of the tray entry, unless
-// it has been shown in this run. The check gives at most ALERT_TEXT_SIZE
-// bytes with the NUL, which fit the notice's text as UTF-16.
-void ShowServerAlert(const char *text)
+// it has been shown in this run; with two mailboxes or more it is titled
+// with the label of mailbox index (-1: not known). The check gives at most
+// ALERT_TEXT_SIZE bytes with the NUL, which fit the notice's text as UTF-16.
+void ShowServerAlert(int index, const char *text)
 {
     if (text == NULL)
         return;
@@ -38,6 +39,9 @@ void ShowServerAlert(const char *text)
     WCHAR wide[ALERT_TEXT_SIZE];
     int count = MultiByteToWideChar(CP_UTF8, 0, text, (int)length, wide, ALERT_TEXT_SIZE - 1);
     wide[count > 0 ? count : 0] = 0;
+    WCHAR title[MAILBOX_LABEL_SIZE] = L"Tolvaran";
+    if (index >= 0 && MailboxCount() > 1)
+        MailboxLabel(index, title, ARRAYSIZE(title));
     // Not held back in quiet time: shown once, it would be lost there.
-    ShowTrayNotice(L"Tolvaran", wide, NIIF_WARNING);
+    ShowTrayNotice(title, wide, NIIF_WARNING);
 }

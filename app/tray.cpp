@@ -389,7 +389,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         OnIdleWatch(hwnd, wParam, lParam);
         return 0;
     case WM_SERVERALERT:
-        ShowServerAlert((const char *)lParam);
+        ShowServerAlert(MailboxOfCheck((int)wParam), (const char *)lParam);
         return 0;
     case WM_NETWORKCHANGED:
         OnNetworkChanged(hwnd, mailboxRecords[0].check.timerArmed);

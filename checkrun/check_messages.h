@@ -16,9 +16,10 @@
 // Posted by the IDLE watch: an IdleEvent in wParam, the watch's number in
 // lParam.
 #define WM_IDLEWATCH 1029
-// Sent by a check run or the IDLE watch when the server gave an [ALERT]: its
-// text in lParam, UTF-8 without control bytes, at most ALERT_TEXT_SIZE bytes
-// with the NUL.
+// Sent by a check run or the IDLE watch when the server gave words for the
+// user (an IMAP [ALERT], a POP3 [AUTH] or [SYS/PERM] sentence): the
+// check's number in wParam (-1 from the IDLE watch), the text in lParam, UTF-8 without control bytes, at
+// most ALERT_TEXT_SIZE bytes with the NUL.
 #define WM_SERVERALERT 1030
 // Sent by a check right after its successful report: its number in wParam
 // and a NoticeRequest in lParam for the window to fill. Then, if the window

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "checkrun/alert_text.h"
+
 // What is kept of a literal too long for the buffer: its start, far more
 // than the few header fields a check reads.
 #define LITERAL_KEEP_SIZE 4096
@@ -309,28 +311,7 @@ int ImapAlertText(const ImapResponse *response, char *text, size_t capacity)
     if (!SameWord(code, length, "ALERT") || !Take(&after, ']') || capacity == 0)
         return 0;
     SkipSpace(&after);
-    size_t used = 0;
-    for (; after.at < after.end; after.at++) {
-        unsigned char c = (unsigned char)*after.at;
-        if (c < 0x20 || c == 0x7F)
-            continue;
-        if (used + 1 >= capacity)
-            break;
-        text[used++] = (char)c;
-    }
-    // A cut may fall inside a character: the part of it that came goes.
-    if (after.at < after.end) {
-        size_t lead = used;
-        while (lead > 0 && ((unsigned char)text[lead - 1] & 0xC0) == 0x80)
-            lead--;
-        if (lead > 0) {
-            unsigned char first = (unsigned char)text[lead - 1];
-            size_t whole = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
-            if (used - (lead - 1) < whole)
-                used = lead - 1;
-        }
-    }
-    text[used] = 0;
+    CopyAlertText(after.at, after.end, text, capacity);
     return 1;
 }
 

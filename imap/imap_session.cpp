@@ -47,7 +47,9 @@ static void StartCommand(CheckRun *run, ImapState *imap, const char *verb, size_
 void NoteAlert(CheckRun *run, const ImapResponse *response)
 {
     if (ImapAlertText(response, run->alert, sizeof run->alert))
-        SendMessageA(run->window, WM_SERVERALERT, 0, (LPARAM)run->alert);
+        // The IDLE watch (the run with a stop event) is no check: -1.
+        SendMessageA(run->window, WM_SERVERALERT, run->stop != NULL ? (WPARAM)-1 : (WPARAM)run->number,
+                     (LPARAM)run->alert);
 }
 
 // Keeps the capabilities a response lists, if it lists them.

@@ -5,6 +5,7 @@
 
 #include "checkrun/check_texts.h"
 #include "pop3/pop3_headers.h"
+#include "pop3/pop3_refusal.h"
 #include "pop3/stat_count.h"
 
 // What one exchange of command and reply came to.
@@ -72,6 +73,28 @@ static void EndRefused(CheckRun *run, ReplyVerdict verdict, CheckStatus status, 
     SetFailure(run, status, text);
 }
 
+// Ends a session whose USER or PASS was not accepted. The refusal's code
+// decides what it means: a password refused (accountText), one that passes
+// (the timed checks go on), or the server's own reason; the sentence the
+// server means for the user goes to the window, as an IMAP [ALERT] does.
+static void EndRefusedLogIn(CheckRun *run, ReplyVerdict verdict, const char *accountText)
+{
+    if (verdict != REPLY_REFUSED) {
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, accountText);
+        return;
+    }
+    Pop3Refusal refusal = ReadPop3Refusal(run->reader.buffer, (size_t)run->reader.replyLength, run->alert,
+                                          sizeof run->alert);
+    if (run->alert[0] != 0)
+        SendMessageA(run->window, WM_SERVERALERT, (WPARAM)run->number, (LPARAM)run->alert);
+    if (refusal == POP3_REFUSED_FOR_NOW)
+        EndRefused(run, verdict, CHECK_FAILED, textServerBusy);
+    else if (refusal == POP3_REFUSED_BY_SERVER)
+        EndRefused(run, verdict, CHECK_FAILED, textCommandFailed);
+    else
+        EndRefused(run, verdict, CHECK_AUTH_FAILED, accountText);
+}
+
 // Greeting, USER, PASS and STAT. On success reports the count and logs out;
 // on failure logs out where the server still listens and keeps the outcome
 // for the caller to report after the clean-up.
@@ -84,12 +107,12 @@ void TalkPop3(CheckRun *run, const MailCredentials *credentials)
 
     ReplyVerdict verdict = Exchange(run, "USER ", credentials->userName, sizeof credentials->userName);
     if (verdict != REPLY_ACCEPTED) {
-        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongUser);
+        EndRefusedLogIn(run, verdict, textWrongUser);
         return;
     }
     verdict = Exchange(run, "PASS ", credentials->password, sizeof credentials->password);
     if (verdict != REPLY_ACCEPTED) {
-        EndRefused(run, verdict, CHECK_AUTH_FAILED, textWrongPassword);
+        EndRefusedLogIn(run, verdict, textWrongPassword);
         return;
     }
     verdict = Exchange(run, "stat", "", 1);

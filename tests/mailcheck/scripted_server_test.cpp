@@ -770,4 +770,59 @@ TEST(ScriptedServers, EveryRowGetsOneReportWithTheRightStatusTextAndWireBytes)
     }
 }
 
+TEST(ScriptedServers, APop3RefusalSaysWhatItMeans)
+{
+    // The reply to USER or PASS, what the tray shows, and the sentence the
+    // user is told (or none). A refusal that passes shows " サーバが一時的に
+    // 使えません ", on which the window keeps the schedule.
+    const std::string gmailPop = "Your account is not enabled for POP access. Please visit your Gmail settings "
+                                 "page and enable your account for POP access.";
+    const std::string gmailApp = "Application-specific password required: "
+                                 "https://support.google.com/accounts/answer/185833";
+    const struct {
+        bool user;  // the refusal answers USER, else PASS
+        std::string reply;
+        int status;
+        std::string text;
+        std::string alert;
+    } cases[] = {
+        {false, "-ERR [IN-USE] Mailbox locked by another session", CHECK_FAILED, serverBusy, ""},
+        {false, "-ERR [LOGIN-DELAY] Wait 5 minutes between log-ins", CHECK_FAILED, serverBusy, ""},
+        {false, "-ERR [SYS/TEMP] Try again later", CHECK_FAILED, serverBusy, ""},
+        {false, "-ERR [in-use] locked", CHECK_FAILED, serverBusy, ""},
+        {false, "-ERR [SYS/PERM] " + gmailPop, CHECK_FAILED, commandFailed, gmailPop + "|"},
+        {false, "-ERR [AUTH] " + gmailApp, CHECK_AUTH_FAILED, wrongPassword, gmailApp + "|"},
+        {false, "-ERR [AUTH]", CHECK_AUTH_FAILED, wrongPassword, ""},
+        {false, "-ERR Invalid password", CHECK_AUTH_FAILED, wrongPassword, ""},
+        {false, "-ERR [XYZZY] Something new", CHECK_AUTH_FAILED, wrongPassword, ""},
+        {true, "-ERR [IN-USE] Mailbox locked", CHECK_FAILED, serverBusy, ""},
+    };
+    std::vector<Row> rows;
+    for (const auto &c : cases) {
+        std::vector<ServerAction> script = {Send(greeting), Expect("USER alice\r\n")};
+        if (!c.user)
+            script.insert(script.end(), {Send("+OK\r\n"), Expect("PASS secret\r\n")});
+        script.insert(script.end(), {Send(c.reply + "\r\n"), Expect("QUIT\r\n"), Send("+OK bye\r\n")});
+        Row row = Make((c.user ? "USER: " : "PASS: ") + c.reply, script, c.status, c.text, REPORT_AFTER_CLOSE);
+        row.alerts = c.alert;
+        rows.push_back(row);
+    }
+    std::vector<RowResult> results(rows.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < rows.size(); i++)
+        threads.emplace_back(PlayRow, std::cref(rows[i]), "127.0.0." + std::to_string(160 + i), &results[i]);
+    for (std::thread &thread : threads)
+        thread.join();
+    for (size_t i = 0; i < rows.size(); i++) {
+        SCOPED_TRACE(rows[i].name);
+        EXPECT_TRUE(results[i].problems.empty()) << ::testing::PrintToString(results[i].problems);
+        EXPECT_EQ(results[i].transcript, ExpectedClientBytes(rows[i].script));
+        EXPECT_EQ(results[i].log.count, 1);
+        EXPECT_EQ(results[i].log.status, rows[i].status);
+        EXPECT_EQ(Cp932ToUtf8(results[i].log.text), rows[i].text);
+        EXPECT_EQ(results[i].log.alerts, rows[i].alerts);
+        EXPECT_TRUE(results[i].orderKept) << results[i].orderProblem;
+    }
+}
+
 }  // namespace
