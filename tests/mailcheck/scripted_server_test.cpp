@@ -204,10 +204,15 @@ std::vector<Row> Rows()
              {Send(greeting), Expect("USER alice\r\n"), Send("\xff+OK\r\n"), Expect("QUIT\r\n"),
               Send("+OK bye\r\n")},
              CHECK_AUTH_FAILED, wrongUser, REPORT_AFTER_CLOSE));
-    add(Make("PASS refused",
-             {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
-              Send("-ERR [AUTH] wrong\r\n"), Expect("QUIT\r\n"), Send("+OK bye\r\n")},
-             CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE));
+    {
+        // [AUTH]'s sentence is meant for the user.
+        Row row = Make("PASS refused",
+                       {Send(greeting), Expect("USER alice\r\n"), Send("+OK\r\n"), Expect("PASS secret\r\n"),
+                        Send("-ERR [AUTH] wrong\r\n"), Expect("QUIT\r\n"), Send("+OK bye\r\n")},
+                       CHECK_AUTH_FAILED, wrongPassword, REPORT_AFTER_CLOSE);
+        row.alerts = "wrong|";
+        add(row);
+    }
     add(Make("STAT refused", Session("-ERR not now\r\n"), CHECK_FAILED, commandFailed, REPORT_AFTER_CLOSE));
 
     // Replies in pieces, ahead of time, or one byte at a time.
