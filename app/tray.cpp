@@ -234,11 +234,6 @@ static void OnCheckEnded(HWND hwnd, int number)
     }
 }
 
-// Whether a failure passes by itself: the server refused for now.
-static int FailurePasses(LPARAM text)
-{
-    return text != 0 && strcmp((const char *)text, textServerBusy) == 0;
-}
 
 // Shows a check run's report; success and a failure that passes re-arm the
 // timer, any other failure leaves it. An IMAP check's success comes with
@@ -246,7 +241,7 @@ static int FailurePasses(LPARAM text)
 static void ShowReport(HWND hwnd, int index, WPARAM status, LPARAM text, const MailboxReport *mailbox,
                        int number)
 {
-    if (status == CHECK_NO_MAIL || status == CHECK_NEW_MAIL || (status == CHECK_FAILED && FailurePasses(text)))
+    if (status == CHECK_NO_MAIL || status == CHECK_NEW_MAIL || (status == CHECK_FAILED && FailurePasses((const char *)text)))
         ArmCheckTimer(hwnd, index);
     ShowMailboxesInTray(index, (int)status, (const char *)text);
     NoteReportForRecovery(status, (const char *)text);

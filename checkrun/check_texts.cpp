@@ -22,6 +22,12 @@ const char textWrongPassword[] =
 // " コマンドが実行できません "
 const char textCommandFailed[] =
     " \x83\x52\x83\x7d\x83\x93\x83\x68\x82\xaa\x8e\xc0\x8d\x73\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1 ";
+// The same words, for a server that refuses for a reason of its own (a
+// POP3 [SYS/PERM]: Gmail's POP not turned on): a failure whose timed
+// checks go on, so that the tray recovers once the reason is gone. Its own
+// array, so that the report's pointer tells it from a refused command.
+const char textServerDeclined[] =
+    " \x83\x52\x83\x7d\x83\x93\x83\x68\x82\xaa\x8e\xc0\x8d\x73\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1 ";
 // " サーバが一時的に使えません "
 const char textServerBusy[] =
     " \x83\x54\x81\x5b\x83\x6f\x82\xaa\x88\xea\x8e\x9e\x93\x49\x82\xc9\x8e\x67\x82\xa6\x82\xdc\x82\xb9\x82\xf1 ";
@@ -66,4 +72,10 @@ int FormatNewMailText(char *text, size_t capacity, int count)
         text[at++] = digits[--digitCount];
     memcpy(text + at, newMailSuffix, sizeof newMailSuffix);
     return 1;
+}
+
+// Whether a failure's text is one of a failure that passes.
+int FailurePasses(const char *text)
+{
+    return text != NULL && (text == textServerDeclined || strcmp(text, textServerBusy) == 0);
 }

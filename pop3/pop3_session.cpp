@@ -90,7 +90,7 @@ static void EndRefusedLogIn(CheckRun *run, ReplyVerdict verdict, const char *acc
     if (refusal == POP3_REFUSED_FOR_NOW)
         EndRefused(run, verdict, CHECK_FAILED, textServerBusy);
     else if (refusal == POP3_REFUSED_BY_SERVER)
-        EndRefused(run, verdict, CHECK_FAILED, textCommandFailed);
+        EndRefused(run, verdict, CHECK_FAILED, textServerDeclined);
     else
         EndRefused(run, verdict, CHECK_AUTH_FAILED, accountText);
 }

@@ -462,6 +462,10 @@ TEST_F(Tray, EachReportSetsIconTooltipAndSchedule)
         {CHECK_NEW_MAIL, newMailText, IDI_NEW_MAIL, true},
         {CHECK_FAILED, connectFailedText, IDI_CHECK_ERROR, false},
         {CHECK_AUTH_FAILED, wrongUserText, IDI_AUTH_ERROR, false},
+        // A refusal that passes, and a server's own reason: the schedule goes on.
+        {CHECK_FAILED, textServerBusy, IDI_CHECK_ERROR, true},
+        {CHECK_FAILED, textServerDeclined, IDI_CHECK_ERROR, true},
+        {CHECK_FAILED, textCommandFailed, IDI_CHECK_ERROR, false},
         {99, "unknown", 0, false},
         {104, "also unknown", 0, false},
     };

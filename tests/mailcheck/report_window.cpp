@@ -46,6 +46,7 @@ LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             log->status = (int)wParam;
             log->textGiven = text != nullptr;
             log->text = text != nullptr ? std::string(text) : std::string();
+            log->textAddress = text;
             log->thread = GetCurrentThreadId();
             if (log->duringReport)
                 log->duringReport();

@@ -15,6 +15,7 @@ struct ReportLog {
     int status = 0;         // wParam of the last one
     bool textGiven = false; // lParam was not 0
     std::string text;       // its bytes, copied while the send was under way
+    const char *textAddress = nullptr;  // where they were: the check's own text
     // WM_MAILBOXREPORT's record as "validity=V next=N idle=I"; empty after
     // a WM_CHECKRESULT.
     std::string mailbox;

@@ -11,6 +11,7 @@
 #include "fake_pop3_server.h"
 #include "imap/imap_idle.h"
 #include "checkrun/check_messages.h"
+#include "checkrun/check_texts.h"
 #include "mailcheck/mailcheck.h"
 #include "notice/summary_exchange.h"
 #include "report_window.h"
@@ -790,17 +791,18 @@ TEST(ScriptedServers, APop3RefusalSaysWhatItMeans)
         int status;
         std::string text;
         std::string alert;
+        bool timerGoesOn;  // as the window judges the report's text
     } cases[] = {
-        {false, "-ERR [IN-USE] Mailbox locked by another session", CHECK_FAILED, serverBusy, ""},
-        {false, "-ERR [LOGIN-DELAY] Wait 5 minutes between log-ins", CHECK_FAILED, serverBusy, ""},
-        {false, "-ERR [SYS/TEMP] Try again later", CHECK_FAILED, serverBusy, ""},
-        {false, "-ERR [in-use] locked", CHECK_FAILED, serverBusy, ""},
-        {false, "-ERR [SYS/PERM] " + gmailPop, CHECK_FAILED, commandFailed, gmailPop + "|"},
-        {false, "-ERR [AUTH] " + gmailApp, CHECK_AUTH_FAILED, wrongPassword, gmailApp + "|"},
-        {false, "-ERR [AUTH]", CHECK_AUTH_FAILED, wrongPassword, ""},
-        {false, "-ERR Invalid password", CHECK_AUTH_FAILED, wrongPassword, ""},
-        {false, "-ERR [XYZZY] Something new", CHECK_AUTH_FAILED, wrongPassword, ""},
-        {true, "-ERR [IN-USE] Mailbox locked", CHECK_FAILED, serverBusy, ""},
+        {false, "-ERR [IN-USE] Mailbox locked by another session", CHECK_FAILED, serverBusy, "", true},
+        {false, "-ERR [LOGIN-DELAY] Wait 5 minutes between log-ins", CHECK_FAILED, serverBusy, "", true},
+        {false, "-ERR [SYS/TEMP] Try again later", CHECK_FAILED, serverBusy, "", true},
+        {false, "-ERR [in-use] locked", CHECK_FAILED, serverBusy, "", true},
+        {false, "-ERR [SYS/PERM] " + gmailPop, CHECK_FAILED, commandFailed, gmailPop + "|", true},
+        {false, "-ERR [AUTH] " + gmailApp, CHECK_AUTH_FAILED, wrongPassword, gmailApp + "|", false},
+        {false, "-ERR [AUTH]", CHECK_AUTH_FAILED, wrongPassword, "", false},
+        {false, "-ERR Invalid password", CHECK_AUTH_FAILED, wrongPassword, "", false},
+        {false, "-ERR [XYZZY] Something new", CHECK_AUTH_FAILED, wrongPassword, "", false},
+        {true, "-ERR [IN-USE] Mailbox locked", CHECK_FAILED, serverBusy, "", true},
     };
     std::vector<Row> rows;
     for (const auto &c : cases) {
@@ -812,6 +814,9 @@ TEST(ScriptedServers, APop3RefusalSaysWhatItMeans)
         row.alerts = c.alert;
         rows.push_back(row);
     }
+    std::vector<bool> timerGoesOn;
+    for (const auto &c : cases)
+        timerGoesOn.push_back(c.timerGoesOn);
     std::vector<RowResult> results(rows.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < rows.size(); i++)
@@ -826,6 +831,7 @@ TEST(ScriptedServers, APop3RefusalSaysWhatItMeans)
         EXPECT_EQ(results[i].log.status, rows[i].status);
         EXPECT_EQ(Cp932ToUtf8(results[i].log.text), rows[i].text);
         EXPECT_EQ(results[i].log.alerts, rows[i].alerts);
+        EXPECT_EQ(FailurePasses(results[i].log.textAddress) != 0, timerGoesOn[i]);
         EXPECT_TRUE(results[i].orderKept) << results[i].orderProblem;
     }
 }
