@@ -175,7 +175,7 @@ int StopIdleWatches(HWND hwnd, DWORD waitMs);
 // Stops the watch of mailbox index and those after it, which are about to
 // move down one mailbox; their next checks start new ones.
 void StopMailboxWatches(HWND hwnd, int index);
-void OnSettingsChangedForIdle(HWND hwnd);
+void OnSettingsChangedForIdle(HWND hwnd, int index);
 
 // Icons at the sizes of the system's DPI (app/tray_image.cpp).
 HICON LoadIconAtSize(HINSTANCE instance, int id, int size);

@@ -214,13 +214,12 @@ void StopMailboxWatches(HWND hwnd, int index)
         StopIdleWatch(hwnd, i, 0);
 }
 
-// The settings have changed: the next check starts a watch afresh, whatever
-// the server said to the old ones.
-void OnSettingsChangedForIdle(HWND hwnd)
+// Mailbox index's settings have changed: its next check starts a watch
+// afresh, whatever the server said to the old ones. The other mailboxes'
+// watches go on.
+void OnSettingsChangedForIdle(HWND hwnd, int index)
 {
-    StopIdleWatches(hwnd, 0);
-    for (MailboxRecord &record : mailboxRecords) {
-        record.watch.refused = 0;
-        record.watch.waitBeforeMs = 0;
-    }
+    StopIdleWatch(hwnd, index, 0);
+    mailboxRecords[index].watch.refused = 0;
+    mailboxRecords[index].watch.waitBeforeMs = 0;
 }

@@ -112,7 +112,7 @@ static void RunSettingsCommand(HWND hwnd, int index)
         return;  // a new mailbox cancelled: nothing was added
     if (added)
         mailboxRecords[index] = MailboxRecord();
-    OnSettingsChangedForIdle(hwnd);
+    OnSettingsChangedForIdle(hwnd, index);
     SendMessageA(hwnd, WM_STARTCHECK, (WPARAM)index, 0);
     if (ended == SETTINGS_NOT_SAVED || ended == SETTINGS_ADDED_NOT_SAVED)
         ShowSaveFailure(hwnd, iniPath);

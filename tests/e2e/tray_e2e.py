@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 SERVER = "127.0.0.3"
+REFUSING = "127.0.0.151"  # a scripted server that refuses every password
 BUILD_DIR = None
 pop3 = harness.pop3_sessions_module()
 
@@ -232,10 +233,14 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
             secret = base64.b64encode(password.encode("ascii")).decode("ascii")
             return ["MAIL_SERV%s=%s" % (k, server), "MAIL_USER%s=%s" % (k, user), "MAIL_PASS%s=%s" % (k, secret),
                     "MAIL_TIME%s=5" % k, "MAIL_NAME%s=%s" % (k, label)]
-        # POP3 with three messages, IMAP with IDLE, and a refused password.
+        # POP3 with three messages and IMAP with IDLE on the real server,
+        # and a scripted one that refuses the password with no words for
+        # the user (Dovecot's [AUTH] sentence would come as a notice of its
+        # own, in no set order with the new-mail notice).
+        self.desk.start_pop3_stub(REFUSING, "badpass")
         lines = (["[%s]" % harness.login_name()] + keys(1, SERVER, "three", "threepass", "work") +
                  keys(2, "imap://" + SERVER, "empty", "emptypass", "home") +
-                 keys(3, SERVER, "three", "wrong", "phone"))
+                 keys(3, REFUSING, "three", "wrong", "phone"))
         proc = self.desk.start_program(self.desk.stage(
             "mailboxes", ini=("\r\n".join(lines) + "\r\n").encode("cp932")))
         # New mail in one mailbox outranks the refused password of another.
@@ -283,9 +288,9 @@ class TrayEndToEnd(harness.FailureEvidence, unittest.TestCase):
         # the mailbox as number 2 and checks it at once.
         menu = self.desk.open_menu(self.desk.wait_for_icon())
         self.desk.click(*menu.items[2])
-        self.fill_dialog("\u8a2d\u5b9a", SERVER, "three", "wrong")  # 設定
+        self.fill_dialog("\u8a2d\u5b9a", SERVER, "three", "threepass")  # 設定
         found = self.wait_sessions(before + 1)
-        self.assertEqual(found[-1]["commands"], ["USER three", "PASS wrong", "QUIT"])
+        self.assertEqual(found[-1]["commands"], ["USER three", "PASS threepass", "stat", "QUIT"])
         self.assertIn(b"MAIL_SERV2=" + SERVER.encode(), harness.read_if_there(ini_path))
         # Its own dialog from the 設定 sub-menu: the server emptied, OK, and
         # yes to the question remove it from the file.
