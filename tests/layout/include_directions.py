@@ -40,6 +40,18 @@ def includes(root, folder, name):
     return [i if "/" in i else folder + "/" + i for i in found]
 
 
+def reaches(graph, start, goal, seen):
+    """Whether goal lies on a path from start in graph (node -> next nodes)."""
+    for nxt in graph.get(start, ()):
+        if nxt == goal:
+            return True
+        if nxt not in seen:
+            seen.add(nxt)
+            if reaches(graph, nxt, goal, seen):
+                return True
+    return False
+
+
 def call_loops(library, nm):
     """The object files of library that reach themselves through the
     symbols they use and the others define."""
@@ -56,17 +68,7 @@ def call_loops(library, nm):
             defined.setdefault(symbol, unit)
     calls = {u: {defined[s] for s in symbols if defined.get(s, u) != u} for u, symbols in used.items()}
 
-    def reaches(start, goal, seen):
-        for nxt in calls.get(start, ()):
-            if nxt == goal:
-                return True
-            if nxt not in seen:
-                seen.add(nxt)
-                if reaches(nxt, goal, seen):
-                    return True
-        return False
-
-    return ["%s calls into itself through others" % u for u in sorted(calls) if reaches(u, u, set())]
+    return ["%s calls into itself through others" % u for u in sorted(calls) if reaches(calls, u, u, set())]
 
 
 def main():
@@ -85,18 +87,8 @@ def main():
                 if other != unit:
                     uses.setdefault(unit, set()).add(other)
 
-    def reaches(start, goal, seen):
-        for nxt in uses.get(start, ()):
-            if nxt == goal:
-                return True
-            if nxt not in seen:
-                seen.add(nxt)
-                if reaches(nxt, goal, seen):
-                    return True
-        return False
-
     for unit in sorted(uses):
-        if reaches(unit, unit, set()):
+        if reaches(uses, unit, unit, set()):
             wrong.append("%s leans on itself through its includes" % unit)
     if len(sys.argv) > 3:
         wrong += call_loops(sys.argv[2], sys.argv[3])
