@@ -118,6 +118,16 @@ static void RunSettingsCommand(HWND hwnd, int index)
         ShowSaveFailure(hwnd, iniPath);
 }
 
+// Arms the check timers of the mailboxes after the first, a spacing apart
+// from now on: mailbox k after k spacings.
+static void ArmOtherMailboxes(HWND hwnd)
+{
+    for (int index = 1; index < MailboxCount(); index++) {
+        SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), index * mailboxSpacingMs, NULL);
+        mailboxRecords[index].check.timerArmed = 1;
+    }
+}
+
 // Mailbox index's timed check is due: the timer is one-shot, so it goes
 // off first. With no server to check at start-up, the settings come first
 // instead: the user of a new install sees where they are, and their closing
@@ -129,10 +139,7 @@ static void OnCheckTimer(HWND hwnd, int index)
     int first = firstTimerDue && index == 0;
     if (first) {
         firstTimerDue = 0;
-        for (int other = 1; other < MailboxCount(); other++) {
-            SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, other), other * mailboxSpacingMs, NULL);
-            mailboxRecords[other].check.timerArmed = 1;
-        }
+        ArmOtherMailboxes(hwnd);
     }
     if (first && mailSettings.mailbox[0].serverName[0] == '\0')
         RunSettingsCommand(hwnd, 0);
@@ -161,17 +168,12 @@ static LRESULT OnPowerBroadcast(HWND hwnd, WPARAM event)
     return TRUE;
 }
 
-static void StartCheckRun(HWND hwnd, int index);
-
-// Starts a check of every mailbox: mailbox 1 at once, each next one a
-// spacing later, by its schedule's timer.
+// Starts a check of every mailbox: mailbox 1 at once, the others by their
+// timers, a spacing apart.
 static void StartAllMailboxes(HWND hwnd)
 {
     StartCheckRun(hwnd, 0);
-    for (int index = 1; index < MailboxCount(); index++) {
-        SetTimer(hwnd, MAILBOX_TIMER(ID_CHECK_TIMER, index), index * mailboxSpacingMs, NULL);
-        mailboxRecords[index].check.timerArmed = 1;
-    }
+    ArmOtherMailboxes(hwnd);
 }
 
 // Starts one check run of mailbox index on a thread of its own, numbered
