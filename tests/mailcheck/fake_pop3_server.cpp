@@ -67,6 +67,27 @@ FakePop3Server::~FakePop3Server()
         WSACleanup();
 }
 
+// Binds the listener to where. While the host still holds that address:110
+// for a socket that is going away (a session of another program in its
+// minute of TIME_WAIT, when that socket was made without SO_REUSEADDR), the
+// bind is tried again until the host lets it go; any other error, or a hold
+// past that minute, fails at once with the host's answer.
+bool FakePop3Server::BindWhenFree(const sockaddr_in &where)
+{
+    const DWORD hostTimeWaitMs = 60000, margin = 5000;
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (bind(listener, (const sockaddr *)&where, sizeof where) == 0)
+            return true;
+        int error = WSAGetLastError();
+        if ((error != WSAEADDRINUSE && error != WSAEACCES) || GetTickCount() - start > hostTimeWaitMs + margin) {
+            WSASetLastError(error);
+            return false;
+        }
+        Sleep(100);
+    }
+}
+
 bool FakePop3Server::Start(const std::string &address, const std::vector<ServerAction> &actions)
 {
     WSADATA data;
@@ -79,7 +100,7 @@ bool FakePop3Server::Start(const std::string &address, const std::vector<ServerA
     where.sin_family = AF_INET;
     where.sin_port = htons(110);
     where.sin_addr.s_addr = inet_addr(address.c_str());
-    if (bind(listener, (sockaddr *)&where, sizeof where) != 0 || listen(listener, 4) != 0) {
+    if (!BindWhenFree(where) || listen(listener, 4) != 0) {
         Problem("cannot listen on " + address + ":110, error " + std::to_string(WSAGetLastError()));
         return false;
     }

@@ -63,6 +63,7 @@ private:
     void Play();
     bool ReadSome(DWORD timeoutMs);
     void Problem(const std::string &what);
+    bool BindWhenFree(const sockaddr_in &where);
 
     bool socketsStarted = false;
     SOCKET listener = INVALID_SOCKET;

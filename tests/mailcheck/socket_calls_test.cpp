@@ -323,7 +323,7 @@ TEST_F(SocketCalls, EachPathCleansUpAndReportsInItsOwnOrder)
         FakePop3Server server;
         if (!c.script.empty()) {
             const char *address = c.lookupAnswer != nullptr ? c.lookupAnswer : c.watch ? "127.0.0.84" : c.serverName;
-            ASSERT_TRUE(server.Start(address, c.script));
+            ASSERT_TRUE(server.Start(address, c.script)) << ::testing::PrintToString(server.Problems());
         }
         reports = 0;
         reportedStatus = 0;

@@ -17,7 +17,7 @@ TEST(ReceiveTimeout, SilentServerIsGivenUpAfterThirtySeconds)
     const char address[] = "127.0.0.89";
     FakePop3Server server;
     server.patienceMs = 60000;
-    ASSERT_TRUE(server.Start(address, {}));
+    ASSERT_TRUE(server.Start(address, {})) << ::testing::PrintToString(server.Problems());
 
     LockSettings();
     CopyTextCut(mailSettings.mailbox[0].serverName, sizeof mailSettings.mailbox[0].serverName, address);
