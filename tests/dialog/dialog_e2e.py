@@ -112,15 +112,14 @@ class DialogEndToEnd(harness.FailureEvidence, unittest.TestCase):
         out = os.path.join(self.desk.scratch, "probe.txt")
         if os.path.exists(out):
             os.remove(out)
-        # 0: the dialog was found; 1: it was not, which the file says too.
-        self.desk.run_program(os.path.join(BUILD_DIR, "tests", "dialog_probe.exe"),
-                              harness.windows_path(out), str(wait_ms),
-                              *([caption] if caption else []), expect=(0, 1))
-        text = harness.read_if_there(out)
-        if text is None:
-            raise AssertionError("the probe wrote no %s: %s" % (out, self.desk.describe(
-                self.desk.processes[-1])))
-        return Probe(text.decode("ascii").splitlines())
+        args = (harness.windows_path(out), str(wait_ms)) + ((caption,) if caption else ())
+        text = self.desk.run_helper(os.path.join(BUILD_DIR, "tests", "dialog_probe.exe"), out,
+                                    *args, expect=(0, 1))
+        seen = Probe(text.decode("ascii").splitlines())
+        if "count" not in seen.values:
+            raise AssertionError("the probe ended before it wrote what it saw: "
+                                 + self.desk.describe(self.desk.processes[-1]))
+        return seen
 
     def wait_sessions(self, directory, count, timeout=20):
         found = pop3.wait_for(directory, count, harness.patience(timeout))

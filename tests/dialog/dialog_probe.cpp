@@ -15,7 +15,8 @@
 // a message box's text, as hex), client (the client area on the screen),
 // children (how many) and child.<n> (the n-th child in template order: its
 // style in hex and its screen rectangle). Exit code 0 when a dialog was
-// found, 1 if not.
+// found, 1 if not. The first line, "started=1", is on disk before the
+// probe looks at anything: a file without it means Wine never ran main.
 #include <windows.h>
 
 #include <stdio.h>
@@ -38,7 +39,8 @@ struct Search {
 BOOL CALLBACK CountDialogs(HWND window, LPARAM param)
 {
     Search *search = (Search *)param;
-    char className[16], title[16];
+    // Left empty when the window is gone between the listing and the reads.
+    char className[16] = "", title[16] = "";
     GetClassNameA(window, className, sizeof className);
     GetWindowTextA(window, title, sizeof title);
     if (strcmp(className, "#32770") == 0 && strcmp(title, caption) == 0 && IsWindowVisible(window)) {
@@ -76,6 +78,11 @@ int main(int argc, char **argv)
     DWORD wait = argc > 2 ? (DWORD)atoi(argv[2]) : 10000;
     if (argc > 3)
         caption = argv[3];
+    FILE *out = fopen(argv[1], "w");
+    if (out == NULL)
+        return 2;
+    fprintf(out, "started=1\n");
+    fflush(out);
 
     Search search = {};
     DWORD start = GetTickCount();
@@ -87,9 +94,6 @@ int main(int argc, char **argv)
         Sleep(100);
     }
 
-    FILE *out = fopen(argv[1], "w");
-    if (out == NULL)
-        return 2;
     RECT work;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     PrintRect(out, "work", work);

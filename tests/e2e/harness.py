@@ -583,8 +583,11 @@ class Desktop:
         logs = os.path.join(self.scratch, "logs")
         os.makedirs(logs, exist_ok=True)
         path = os.path.join(logs, "%02d-%s.log" % (len(self.processes) + 1, os.path.basename(exe)))
+        # Wine's own errors go to the log too: a program that Wine ends
+        # without a word otherwise leaves nothing to tell why.
+        env = dict(self.env, WINEDEBUG="-all,err+all")
         with open(path, "wb") as out:
-            proc = subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd,
+            proc = subprocess.Popen(["wine", exe] + list(args), env=env, cwd=cwd,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         proc.log_path = path
         self.processes.append(proc)
@@ -646,6 +649,24 @@ class Desktop:
         if code not in expect:
             raise AssertionError("a helper program failed: " + self.describe(proc))
         return code
+
+    def run_helper(self, exe, out, *args, expect=(0,)):
+        """Runs a test helper that writes what it finds to the file out, its
+        first line before anything else; returns the file's bytes. A helper
+        that ends without the file never reached its main: Wine failed to
+        start it, which happens seldom and says nothing of the program under
+        test; that one start is made again, once, and said aloud."""
+        for attempt in (1, 2):
+            if os.path.exists(out):
+                os.remove(out)
+            code = self.run_program(exe, *args, expect=expect)
+            text = read_if_there(out)
+            if text is not None:
+                return text
+            log("%s ended before its first line (exit code %d): Wine did not run it; %s"
+                % (os.path.basename(exe), code, "once more" if attempt == 1 else "giving up"))
+        raise AssertionError("%s was started twice and wrote no %s either time: %s"
+                             % (os.path.basename(exe), out, self.describe(self.processes[-1])))
 
     def output_of(self, exe, *args, timeout=60):
         """Runs a Windows console program to its end; returns (exit code, stdout)."""
