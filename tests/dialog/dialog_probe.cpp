@@ -56,13 +56,25 @@ void PrintRect(FILE *out, const char *key, const RECT &r)
     fprintf(out, "%s=%ld %ld %ld %ld\n", key, r.left, r.top, r.right, r.bottom);
 }
 
+// A message to a window of the program, answered within two seconds, or 0.
+// The dialog may be going away while it is read: under Wine a message sent
+// to a control destroyed meanwhile has been seen never to get its answer, and
+// a plain SendMessage would then wait for ever.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &answer))
+        return 0;
+    return (LRESULT)answer;
+}
+
 // "key=" and the code page 932 bytes of the window's text as hex.
 void PrintText(FILE *out, const char *key, HWND window)
 {
     // GetWindowText would not ask a window of another process; the
     // message itself is carried across by the system.
     char text[1024];
-    int length = (int)SendMessageA(window, WM_GETTEXT, sizeof text, (LPARAM)text);
+    int length = (int)Ask(window, WM_GETTEXT, sizeof text, (LPARAM)text);
     fprintf(out, "%s=", key);
     for (int i = 0; i < length; i++)
         fprintf(out, "%02x", (unsigned char)text[i]);
@@ -144,11 +156,10 @@ int main(int argc, char **argv)
         focus = GetDlgCtrlID(info.hwndFocus);
     fprintf(out, "focus=%d\n", focus);
     fprintf(out, "foreground=%d\n", GetForegroundWindow() == dialog ? 1 : 0);
-    DWORD sel = (DWORD)SendDlgItemMessageA(dialog, IDC_SERVER, EM_GETSEL, 0, 0);
+    DWORD sel = (DWORD)Ask(GetDlgItem(dialog, IDC_SERVER), EM_GETSEL, 0, 0);
     fprintf(out, "sel=%u %u\n", LOWORD(sel), HIWORD(sel));
-    fprintf(out, "limit=%ld\n", (long)SendDlgItemMessageA(dialog, IDC_INTERVAL, EM_GETLIMITTEXT, 0, 0));
-    fprintf(out, "passchar=%ld\n",
-            (long)SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_GETPASSWORDCHAR, 0, 0));
+    fprintf(out, "limit=%ld\n", (long)Ask(GetDlgItem(dialog, IDC_INTERVAL), EM_GETLIMITTEXT, 0, 0));
+    fprintf(out, "passchar=%ld\n", (long)Ask(GetDlgItem(dialog, IDC_PASSWORD), EM_GETPASSWORDCHAR, 0, 0));
     fclose(out);
     return 0;
 }

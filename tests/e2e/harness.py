@@ -653,20 +653,16 @@ class Desktop:
     def run_helper(self, exe, out, *args, expect=(0,)):
         """Runs a test helper that writes what it finds to the file out, its
         first line before anything else; returns the file's bytes. A helper
-        that ends without the file never reached its main: Wine failed to
-        start it, which happens seldom and says nothing of the program under
-        test; that one start is made again, once, and said aloud."""
-        for attempt in (1, 2):
-            if os.path.exists(out):
-                os.remove(out)
-            code = self.run_program(exe, *args, expect=expect)
-            text = read_if_there(out)
-            if text is not None:
-                return text
-            log("%s ended before its first line (exit code %d): Wine did not run it; %s"
-                % (os.path.basename(exe), code, "once more" if attempt == 1 else "giving up"))
-        raise AssertionError("%s was started twice and wrote no %s either time: %s"
-                             % (os.path.basename(exe), out, self.describe(self.processes[-1])))
+        that ends without the file never reached its main: the failure says
+        so, with what Wine printed."""
+        if os.path.exists(out):
+            os.remove(out)
+        self.run_program(exe, *args, expect=expect)
+        text = read_if_there(out)
+        if text is None:
+            raise AssertionError("%s ended before its first line, so Wine never ran its main: %s"
+                                 % (os.path.basename(exe), self.describe(self.processes[-1])))
+        return text
 
     def output_of(self, exe, *args, timeout=60):
         """Runs a Windows console program to its end; returns (exit code, stdout)."""
