@@ -110,8 +110,6 @@ class DialogEndToEnd(harness.FailureEvidence, unittest.TestCase):
         """What dialog_probe.exe sees of the settings dialog, or of the
         dialog with this caption."""
         out = os.path.join(self.desk.scratch, "probe.txt")
-        if os.path.exists(out):
-            os.remove(out)
         args = (harness.windows_path(out), str(wait_ms)) + ((caption,) if caption else ())
         text = self.desk.run_helper(os.path.join(BUILD_DIR, "tests", "dialog_probe.exe"), out,
                                     *args, expect=(0, 1))
